@@ -1,0 +1,53 @@
+#include "engine/QuitOnSignals.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace pealix {
+
+namespace {
+int g_pipe[2] = {-1, -1};
+
+extern "C" void onQuitSignal(int signal)
+{
+    const char byte = static_cast<char>(signal);
+    [[maybe_unused]] const auto written = ::write(g_pipe[0], &byte, 1);
+}
+} // namespace
+
+QuitOnSignals::QuitOnSignals(QObject *parent) : QObject(parent)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pipe) != 0)
+        return;
+    m_notifier = new QSocketNotifier(g_pipe[1], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, [] {
+        char byte = 0;
+        [[maybe_unused]] const auto got = ::read(g_pipe[1], &byte, 1);
+        QCoreApplication::exit(0);
+    });
+
+    struct sigaction action = {};
+    action.sa_handler = onQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+QuitOnSignals::~QuitOnSignals()
+{
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    delete m_notifier;
+    for (int &fd : g_pipe) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+}
+
+} // namespace pealix
