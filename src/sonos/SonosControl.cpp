@@ -1,0 +1,191 @@
+#include "sonos/SonosControl.h"
+
+#include "sonos/SonosTopology.h"
+
+#include <QUrl>
+
+#include <algorithm>
+
+namespace pealix {
+
+namespace {
+
+const QString kAvTransport = QStringLiteral("urn:schemas-upnp-org:service:AVTransport:1");
+const QString kRendering = QStringLiteral("urn:schemas-upnp-org:service:RenderingControl:1");
+const QString kTopology = QStringLiteral("urn:schemas-upnp-org:service:ZoneGroupTopology:1");
+const QString kAvTransportPath = QLatin1String(SonosControl::kAvTransportPath);
+const QString kRenderingPath = QLatin1String(SonosControl::kRenderingPath);
+const QString kTopologyPath = QLatin1String(SonosControl::kTopologyPath);
+
+const QString kInstance = QStringLiteral("InstanceID");
+const QString kZero = QStringLiteral("0");
+
+// A player restored onto its own queue must also be put back on the right track.
+const QString kQueuePrefix = QStringLiteral("x-rincon-queue:");
+
+// Argument lists are built outside the co_await expressions: g++ 12 miscompiles
+// braced lists in a coroutine's awaited call.
+sonos::SoapArguments instanceOnly()
+{
+    return {{kInstance, kZero}};
+}
+
+sonos::SoapArguments masterChannel()
+{
+    return {{kInstance, kZero}, {QStringLiteral("Channel"), QStringLiteral("Master")}};
+}
+
+sonos::SoapArguments withInstance(const QString &name, const QString &value)
+{
+    return {{kInstance, kZero}, {name, value}};
+}
+
+} // namespace
+
+SonosControl::SonosControl(sonos::HttpLimits limits) : m_limits(limits) {}
+
+QCoro::Task<std::optional<QString>> SonosControl::soap(QString action, QString service, QString path, QString host,
+                                                       qint64 port, sonos::SoapArguments args) const
+{
+    return soapRequest(m_limits, std::move(action), std::move(service), std::move(path), std::move(host), port,
+                       std::move(args));
+}
+
+QCoro::Task<QList<Speaker>> SonosControl::coordinators(QList<Speaker> speakers) const
+{
+    return coordinatorsTask(m_limits, std::move(speakers));
+}
+
+QCoro::Task<std::optional<SonosControl::Snapshot>> SonosControl::snapshot(Speaker speaker) const
+{
+    return snapshotTask(m_limits, std::move(speaker));
+}
+
+QCoro::Task<> SonosControl::setVolume(qint64 volume, Speaker speaker) const
+{
+    return setVolumeTask(m_limits, volume, std::move(speaker));
+}
+
+QCoro::Task<> SonosControl::play(QString url, Speaker speaker) const
+{
+    return playTask(m_limits, std::move(url), std::move(speaker));
+}
+
+QCoro::Task<> SonosControl::restore(Snapshot snapshot, Speaker speaker) const
+{
+    return restoreTask(m_limits, std::move(snapshot), std::move(speaker));
+}
+
+QCoro::Task<std::optional<QString>> SonosControl::soapRequest(sonos::HttpLimits limits, QString action,
+                                                              QString service, QString path, QString host,
+                                                              qint64 port, sonos::SoapArguments args)
+{
+    const QUrl url(QStringLiteral("http://") + host + QLatin1Char(':') + QString::number(port) + path,
+                   QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty())
+        co_return std::nullopt;
+
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("text/xml; charset=\"utf-8\""));
+    request.setRawHeader("SOAPACTION", QByteArray("\"") + service.toUtf8() + '#' + action.toUtf8() + '"');
+    const QByteArray body = sonos::soapEnvelope(action, service, args).toUtf8();
+
+    const sonos::HttpResult result = co_await sonos::httpExchange(request, body, limits);
+    if (!result.answered || result.status < 200 || result.status > 299)
+        co_return std::nullopt;
+    co_return QString::fromUtf8(result.body);
+}
+
+QCoro::Task<QList<Speaker>> SonosControl::coordinatorsTask(sonos::HttpLimits limits, QList<Speaker> speakers)
+{
+    if (speakers.isEmpty())
+        co_return speakers;
+    const Speaker &first = speakers.first();
+    const auto body = co_await soapRequest(limits, QStringLiteral("GetZoneGroupState"), kTopology, kTopologyPath,
+                                           first.host, first.port, sonos::SoapArguments());
+    if (!body)
+        co_return speakers;
+    const QString state = sonos::xmlUnescape(sonos::tagValue(QStringLiteral("ZoneGroupState"), *body).value_or(QString()));
+    if (!state.contains(QLatin1String("ZoneGroup")))
+        co_return speakers;
+    co_return sonos::SonosTopology::parse(state).coordinatorsFor(speakers);
+}
+
+QCoro::Task<std::optional<SonosControl::Snapshot>> SonosControl::snapshotTask(sonos::HttpLimits limits,
+                                                                              Speaker speaker)
+{
+    const auto media = co_await soapRequest(limits, QStringLiteral("GetMediaInfo"), kAvTransport, kAvTransportPath,
+                                            speaker.host, speaker.port, instanceOnly());
+    if (!media)
+        co_return std::nullopt;
+    const QString position = (co_await soapRequest(limits, QStringLiteral("GetPositionInfo"), kAvTransport,
+                                                   kAvTransportPath, speaker.host, speaker.port, instanceOnly()))
+                                 .value_or(QString());
+    const QString transport = (co_await soapRequest(limits, QStringLiteral("GetTransportInfo"), kAvTransport,
+                                                    kAvTransportPath, speaker.host, speaker.port, instanceOnly()))
+                                  .value_or(QString());
+    const QString volume =
+        (co_await soapRequest(limits, QStringLiteral("GetVolume"), kRendering, kRenderingPath, speaker.host,
+                              speaker.port, masterChannel()))
+            .value_or(QString());
+
+    using sonos::tagValue;
+    Snapshot snapshot;
+    snapshot.uri = tagValue(QStringLiteral("CurrentURI"), *media).value_or(QString());
+    snapshot.metadata = tagValue(QStringLiteral("CurrentURIMetaData"), *media).value_or(QString());
+    snapshot.track = tagValue(QStringLiteral("Track"), position).value_or(QStringLiteral("1"));
+    snapshot.relTime = tagValue(QStringLiteral("RelTime"), position).value_or(QStringLiteral("0:00:00"));
+    snapshot.transportState =
+        tagValue(QStringLiteral("CurrentTransportState"), transport).value_or(QStringLiteral("STOPPED"));
+    snapshot.volume = tagValue(QStringLiteral("CurrentVolume"), volume).value_or(QString());
+    co_return snapshot;
+}
+
+QCoro::Task<> SonosControl::setVolumeTask(sonos::HttpLimits limits, qint64 volume, Speaker speaker)
+{
+    const qint64 clamped = std::clamp<qint64>(volume, 0, 100);
+    sonos::SoapArguments args = masterChannel();
+    args.append({QStringLiteral("DesiredVolume"), QString::number(clamped)});
+    co_await soapRequest(limits, QStringLiteral("SetVolume"), kRendering, kRenderingPath, speaker.host, speaker.port,
+                         args);
+}
+
+QCoro::Task<> SonosControl::playTask(sonos::HttpLimits limits, QString url, Speaker speaker)
+{
+    sonos::SoapArguments source = withInstance(QStringLiteral("CurrentURI"), url);
+    source.append({QStringLiteral("CurrentURIMetaData"), QString()});
+    co_await soapRequest(limits, QStringLiteral("SetAVTransportURI"), kAvTransport, kAvTransportPath, speaker.host,
+                         speaker.port, source);
+    co_await soapRequest(limits, QStringLiteral("Play"), kAvTransport, kAvTransportPath, speaker.host, speaker.port,
+                         withInstance(QStringLiteral("Speed"), QStringLiteral("1")));
+}
+
+QCoro::Task<> SonosControl::restoreTask(sonos::HttpLimits limits, Snapshot snapshot, Speaker speaker)
+{
+    if (snapshot.uri.isEmpty())
+        co_return;
+    const QString uri = sonos::xmlUnescape(snapshot.uri);
+    sonos::SoapArguments source = withInstance(QStringLiteral("CurrentURI"), uri);
+    source.append({QStringLiteral("CurrentURIMetaData"), sonos::xmlUnescape(snapshot.metadata)});
+    co_await soapRequest(limits, QStringLiteral("SetAVTransportURI"), kAvTransport, kAvTransportPath, speaker.host,
+                         speaker.port, source);
+    if (const auto volume = sonos::parseWholeNumber(snapshot.volume))
+        co_await setVolumeTask(limits, *volume, speaker);
+    // Setting the queue as the source puts the player on its first track; the
+    // time position only makes sense once it is back on the recorded one.
+    if (uri.startsWith(kQueuePrefix)) {
+        sonos::SoapArguments track = withInstance(QStringLiteral("Unit"), QStringLiteral("TRACK_NR"));
+        track.append({QStringLiteral("Target"), snapshot.track});
+        co_await soapRequest(limits, QStringLiteral("Seek"), kAvTransport, kAvTransportPath, speaker.host,
+                             speaker.port, track);
+    }
+    sonos::SoapArguments position = withInstance(QStringLiteral("Unit"), QStringLiteral("REL_TIME"));
+    position.append({QStringLiteral("Target"), snapshot.relTime});
+    co_await soapRequest(limits, QStringLiteral("Seek"), kAvTransport, kAvTransportPath, speaker.host, speaker.port,
+                         position);
+    if (snapshot.transportState == QLatin1String("PLAYING"))
+        co_await soapRequest(limits, QStringLiteral("Play"), kAvTransport, kAvTransportPath, speaker.host,
+                             speaker.port, withInstance(QStringLiteral("Speed"), QStringLiteral("1")));
+}
+
+} // namespace pealix
