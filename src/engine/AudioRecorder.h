@@ -1,0 +1,72 @@
+#pragma once
+
+#include "engine/AudioCaptureSession.h"
+
+#include <QCoro/QCoroTask>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+namespace pealix {
+
+// Records the microphone into the one clip file that every recorder shares
+// (so each new recording replaces the last clip, whoever made it), reports the
+// finished clip's length, and keeps the running capture reachable so a level
+// meter can poll it.
+//
+// Main thread only.
+class AudioRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    enum class RecorderError {
+        micDenied,   // declared for callers; the recorder itself never reports it
+        notRecording // the capture was set up but did not begin
+    };
+
+    // Why start() failed: one of our own cases, or the sound system's or the
+    // file system's reason, always with a text a person can read.
+    struct StartError
+    {
+        std::optional<RecorderError> code;
+        QString description;
+    };
+
+    struct Clip
+    {
+        QUrl url;        // a local file URL
+        double duration; // seconds
+    };
+
+    explicit AudioRecorder(QObject *parent = nullptr);
+    ~AudioRecorder() override;
+
+    // The clip's file: "pealix-clip.m4a" in the temporary folder.
+    static QString clipPath();
+    static QString describe(RecorderError error);
+
+    // True when the microphone may be used. This desktop has no permission
+    // service for it, so there is nobody to ask.
+    QCoro::Task<bool> requestPermission();
+
+    // Deletes the last clip and starts recording a new one. Nothing on success.
+    [[nodiscard]] std::optional<StartError> start();
+
+    // Finishes the recording: the clip's location and length, or nothing when
+    // no recording was running (or no file could be made of it).
+    std::optional<Clip> stop();
+
+    // The running capture, for the level meter; null when not recording.
+    AudioCaptureSession *recorder() const { return m_recorder.data(); }
+    // The current or last clip; empty until the first recording starts.
+    std::optional<QUrl> clipURL() const { return m_clipURL; }
+
+private:
+    QPointer<AudioCaptureSession> m_recorder;
+    std::optional<QUrl> m_clipURL;
+};
+
+} // namespace pealix
