@@ -34,10 +34,10 @@ QString FakeSonosPlayer::Request::argument(const QString &name) const
     return body.mid(from + open.size(), to - from - open.size());
 }
 
-FakeSonosPlayer::FakeSonosPlayer(const QHostAddress &address, QObject *parent) : QObject(parent)
+FakeSonosPlayer::FakeSonosPlayer(const QHostAddress &address, quint16 port, QObject *parent) : QObject(parent)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &FakeSonosPlayer::onConnection);
-    m_server.listen(address, 0);
+    m_server.listen(address, port);
 }
 
 QStringList FakeSonosPlayer::actions() const

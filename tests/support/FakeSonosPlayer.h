@@ -58,7 +58,8 @@ public:
         QString volume = QStringLiteral("23");
     };
 
-    explicit FakeSonosPlayer(const QHostAddress &address = QHostAddress::LocalHost, QObject *parent = nullptr);
+    explicit FakeSonosPlayer(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0,
+                             QObject *parent = nullptr);
 
     bool isListening() const { return m_server.isListening(); }
     QString host() const { return m_server.serverAddress().toString(); }
