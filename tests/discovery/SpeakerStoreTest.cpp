@@ -5,6 +5,8 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include "SpeakerPrinting.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
