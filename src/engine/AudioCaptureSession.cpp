@@ -68,7 +68,7 @@ bool AudioCaptureSession::prepare(QString *error)
     }
 
     const QString folder = QFileInfo(m_clipPath).absolutePath();
-    QTemporaryFile partial(folder + QStringLiteral("/.pealix-clip-XXXXXX.part"));
+    QTemporaryFile partial(folder + QStringLiteral("/.pealix-clip-XXXXXX.m4a"));
     partial.setAutoRemove(false);
     if (!partial.open()) {
         *error = QStringLiteral("Cannot write to the temporary folder %1: %2").arg(folder, partial.errorString());

@@ -5,6 +5,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/error.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
 
@@ -104,6 +105,7 @@ std::int64_t AudioEncoder::samplesWritten() const { return d->samplesIn; }
 
 bool AudioEncoder::open(const QString &path, QString *error)
 {
+    av_log_set_level(AV_LOG_QUIET); // the application keeps no log; failures come back as values
     d->release();
     d->failure.clear();
     d->pending.clear();

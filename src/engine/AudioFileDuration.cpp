@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/log.h>
 }
 
 #include <cmath>
@@ -40,6 +41,7 @@ std::optional<double> audioFileDuration(const QString &path)
 {
     if (path.isEmpty())
         return std::nullopt;
+    av_log_set_level(AV_LOG_QUIET); // a damaged file is an answer, not something to report
     AVFormatContext *raw = nullptr;
     // The "file:" prefix and the whitelist keep a name such as "http://..." a
     // local file name: reading a duration never opens a network connection.
