@@ -29,8 +29,8 @@ bool MulticastGroup::open()
 
     auto *listener = new QUdpSocket(this);
     if (listener->bind(QHostAddress(QHostAddress::AnyIPv4), m_port,
-                       QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)
-        && listener->joinMulticastGroup(m_group)) {
+                       QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint) &&
+        listener->joinMulticastGroup(m_group)) {
         m_listener = listener;
         m_joined = true;
         connect(m_listener, &QUdpSocket::readyRead, this, [this] { drain(m_listener); });
@@ -78,7 +78,8 @@ void MulticastGroup::drain(QUdpSocket *socket)
         const QNetworkDatagram datagram = socket->receiveDatagram(kMaxDatagram);
         if (!datagram.isValid())
             return;
-        Q_EMIT datagramReceived(datagram.data(), datagram.senderAddress(), static_cast<quint16>(datagram.senderPort()));
+        Q_EMIT datagramReceived(datagram.data(), datagram.senderAddress(),
+                                static_cast<quint16>(datagram.senderPort()));
     }
     QTimer::singleShot(0, socket, [this, socket] {
         if (!m_cancelled)

@@ -24,15 +24,15 @@ struct DeleteLater
 bool isStatusError(QNetworkReply::NetworkError error)
 {
     const int code = error;
-    return (code >= QNetworkReply::ContentAccessDenied && code <= QNetworkReply::UnknownContentError)
-           || (code >= QNetworkReply::InternalServerError && code <= QNetworkReply::UnknownServerError)
-           || error == QNetworkReply::ProtocolInvalidOperationError;
+    return (code >= QNetworkReply::ContentAccessDenied && code <= QNetworkReply::UnknownContentError) ||
+           (code >= QNetworkReply::InternalServerError && code <= QNetworkReply::UnknownServerError) ||
+           error == QNetworkReply::ProtocolInvalidOperationError;
 }
 
 } // namespace
 
-QCoro::Task<HttpResult> httpExchange(QNetworkRequest request, std::optional<QByteArray> post, HttpLimits limits,
-                                     QPointer<QObject> owner)
+QCoro::Task<HttpResult> httpExchange(QNetworkRequest request, std::optional<QByteArray> post,
+                                     HttpLimits limits, QPointer<QObject> owner)
 {
     request.setTransferTimeout(static_cast<int>(limits.idleTimeout.count()));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
@@ -43,7 +43,8 @@ QCoro::Task<HttpResult> httpExchange(QNetworkRequest request, std::optional<QByt
     request.setRawHeader("Connection", "close");
 
     QNetworkAccessManager &manager = net::sharedNetworkAccess();
-    std::unique_ptr<QNetworkReply, DeleteLater> reply(post ? manager.post(request, *post) : manager.get(request));
+    std::unique_ptr<QNetworkReply, DeleteLater> reply(post ? manager.post(request, *post)
+                                                           : manager.get(request));
     QNetworkReply *raw = reply.get();
 
     auto cutOff = std::make_shared<bool>(false);

@@ -34,7 +34,7 @@ struct HttpResult
 // One HTTP exchange on the shared client: a POST when `post` holds a body,
 // otherwise a GET. When `owner` is destroyed the request is aborted at once.
 // Never throws; every failure is an unanswered result.
-QCoro::Task<HttpResult> httpExchange(QNetworkRequest request, std::optional<QByteArray> post, HttpLimits limits,
-                                     QPointer<QObject> owner = {});
+QCoro::Task<HttpResult> httpExchange(QNetworkRequest request, std::optional<QByteArray> post,
+                                     HttpLimits limits, QPointer<QObject> owner = {});
 
 } // namespace pealix::sonos

@@ -44,11 +44,12 @@ sonos::SoapArguments withInstance(const QString &name, const QString &value)
 
 SonosControl::SonosControl(sonos::HttpLimits limits) : m_limits(limits) {}
 
-QCoro::Task<std::optional<QString>> SonosControl::soap(QString action, QString service, QString path, QString host,
-                                                       qint64 port, sonos::SoapArguments args) const
+QCoro::Task<std::optional<QString>> SonosControl::soap(QString action, QString service, QString path,
+                                                       QString host, qint64 port,
+                                                       sonos::SoapArguments args) const
 {
-    return soapRequest(m_limits, std::move(action), std::move(service), std::move(path), std::move(host), port,
-                       std::move(args));
+    return soapRequest(m_limits, std::move(action), std::move(service), std::move(path), std::move(host),
+                       port, std::move(args));
 }
 
 QCoro::Task<QList<Speaker>> SonosControl::coordinators(QList<Speaker> speakers) const
@@ -101,11 +102,12 @@ QCoro::Task<QList<Speaker>> SonosControl::coordinatorsTask(sonos::HttpLimits lim
     if (speakers.isEmpty())
         co_return speakers;
     const Speaker &first = speakers.first();
-    const auto body = co_await soapRequest(limits, QStringLiteral("GetZoneGroupState"), kTopology, kTopologyPath,
-                                           first.host, first.port, sonos::SoapArguments());
+    const auto body = co_await soapRequest(limits, QStringLiteral("GetZoneGroupState"), kTopology,
+                                           kTopologyPath, first.host, first.port, sonos::SoapArguments());
     if (!body)
         co_return speakers;
-    const QString state = sonos::xmlUnescape(sonos::tagValue(QStringLiteral("ZoneGroupState"), *body).value_or(QString()));
+    const QString state =
+        sonos::xmlUnescape(sonos::tagValue(QStringLiteral("ZoneGroupState"), *body).value_or(QString()));
     if (!state.contains(QLatin1String("ZoneGroup")))
         co_return speakers;
     co_return sonos::SonosTopology::parse(state).coordinatorsFor(speakers);
@@ -114,20 +116,21 @@ QCoro::Task<QList<Speaker>> SonosControl::coordinatorsTask(sonos::HttpLimits lim
 QCoro::Task<std::optional<SonosControl::Snapshot>> SonosControl::snapshotTask(sonos::HttpLimits limits,
                                                                               Speaker speaker)
 {
-    const auto media = co_await soapRequest(limits, QStringLiteral("GetMediaInfo"), kAvTransport, kAvTransportPath,
-                                            speaker.host, speaker.port, instanceOnly());
+    const auto media = co_await soapRequest(limits, QStringLiteral("GetMediaInfo"), kAvTransport,
+                                            kAvTransportPath, speaker.host, speaker.port, instanceOnly());
     if (!media)
         co_return std::nullopt;
-    const QString position = (co_await soapRequest(limits, QStringLiteral("GetPositionInfo"), kAvTransport,
-                                                   kAvTransportPath, speaker.host, speaker.port, instanceOnly()))
-                                 .value_or(QString());
-    const QString transport = (co_await soapRequest(limits, QStringLiteral("GetTransportInfo"), kAvTransport,
-                                                    kAvTransportPath, speaker.host, speaker.port, instanceOnly()))
-                                  .value_or(QString());
-    const QString volume =
-        (co_await soapRequest(limits, QStringLiteral("GetVolume"), kRendering, kRenderingPath, speaker.host,
-                              speaker.port, masterChannel()))
+    const QString position =
+        (co_await soapRequest(limits, QStringLiteral("GetPositionInfo"), kAvTransport, kAvTransportPath,
+                              speaker.host, speaker.port, instanceOnly()))
             .value_or(QString());
+    const QString transport =
+        (co_await soapRequest(limits, QStringLiteral("GetTransportInfo"), kAvTransport, kAvTransportPath,
+                              speaker.host, speaker.port, instanceOnly()))
+            .value_or(QString());
+    const QString volume = (co_await soapRequest(limits, QStringLiteral("GetVolume"), kRendering,
+                                                 kRenderingPath, speaker.host, speaker.port, masterChannel()))
+                               .value_or(QString());
 
     using sonos::tagValue;
     Snapshot snapshot;
@@ -146,18 +149,18 @@ QCoro::Task<> SonosControl::setVolumeTask(sonos::HttpLimits limits, qint64 volum
     const qint64 clamped = std::clamp<qint64>(volume, 0, 100);
     sonos::SoapArguments args = masterChannel();
     args.append({QStringLiteral("DesiredVolume"), QString::number(clamped)});
-    co_await soapRequest(limits, QStringLiteral("SetVolume"), kRendering, kRenderingPath, speaker.host, speaker.port,
-                         args);
+    co_await soapRequest(limits, QStringLiteral("SetVolume"), kRendering, kRenderingPath, speaker.host,
+                         speaker.port, args);
 }
 
 QCoro::Task<> SonosControl::playTask(sonos::HttpLimits limits, QString url, Speaker speaker)
 {
     sonos::SoapArguments source = withInstance(QStringLiteral("CurrentURI"), url);
     source.append({QStringLiteral("CurrentURIMetaData"), QString()});
-    co_await soapRequest(limits, QStringLiteral("SetAVTransportURI"), kAvTransport, kAvTransportPath, speaker.host,
-                         speaker.port, source);
-    co_await soapRequest(limits, QStringLiteral("Play"), kAvTransport, kAvTransportPath, speaker.host, speaker.port,
-                         withInstance(QStringLiteral("Speed"), QStringLiteral("1")));
+    co_await soapRequest(limits, QStringLiteral("SetAVTransportURI"), kAvTransport, kAvTransportPath,
+                         speaker.host, speaker.port, source);
+    co_await soapRequest(limits, QStringLiteral("Play"), kAvTransport, kAvTransportPath, speaker.host,
+                         speaker.port, withInstance(QStringLiteral("Speed"), QStringLiteral("1")));
 }
 
 QCoro::Task<> SonosControl::restoreTask(sonos::HttpLimits limits, Snapshot snapshot, Speaker speaker)
@@ -167,8 +170,8 @@ QCoro::Task<> SonosControl::restoreTask(sonos::HttpLimits limits, Snapshot snaps
     const QString uri = sonos::xmlUnescape(snapshot.uri);
     sonos::SoapArguments source = withInstance(QStringLiteral("CurrentURI"), uri);
     source.append({QStringLiteral("CurrentURIMetaData"), sonos::xmlUnescape(snapshot.metadata)});
-    co_await soapRequest(limits, QStringLiteral("SetAVTransportURI"), kAvTransport, kAvTransportPath, speaker.host,
-                         speaker.port, source);
+    co_await soapRequest(limits, QStringLiteral("SetAVTransportURI"), kAvTransport, kAvTransportPath,
+                         speaker.host, speaker.port, source);
     if (const auto volume = sonos::parseWholeNumber(snapshot.volume))
         co_await setVolumeTask(limits, *volume, speaker);
     // Setting the queue as the source puts the player on its first track; the
@@ -181,8 +184,8 @@ QCoro::Task<> SonosControl::restoreTask(sonos::HttpLimits limits, Snapshot snaps
     }
     sonos::SoapArguments position = withInstance(QStringLiteral("Unit"), QStringLiteral("REL_TIME"));
     position.append({QStringLiteral("Target"), snapshot.relTime});
-    co_await soapRequest(limits, QStringLiteral("Seek"), kAvTransport, kAvTransportPath, speaker.host, speaker.port,
-                         position);
+    co_await soapRequest(limits, QStringLiteral("Seek"), kAvTransport, kAvTransportPath, speaker.host,
+                         speaker.port, position);
     if (snapshot.transportState == QLatin1String("PLAYING"))
         co_await soapRequest(limits, QStringLiteral("Play"), kAvTransport, kAvTransportPath, speaker.host,
                              speaker.port, withInstance(QStringLiteral("Speed"), QStringLiteral("1")));

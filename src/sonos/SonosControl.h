@@ -59,9 +59,9 @@ public:
 private:
     // The work itself runs in static coroutines that hold copies of what they
     // need, so a controller dropped mid-request leaves nothing dangling.
-    static QCoro::Task<std::optional<QString>> soapRequest(sonos::HttpLimits limits, QString action, QString service,
-                                                           QString path, QString host, qint64 port,
-                                                           sonos::SoapArguments args);
+    static QCoro::Task<std::optional<QString>> soapRequest(sonos::HttpLimits limits, QString action,
+                                                           QString service, QString path, QString host,
+                                                           qint64 port, sonos::SoapArguments args);
     static QCoro::Task<QList<Speaker>> coordinatorsTask(sonos::HttpLimits limits, QList<Speaker> speakers);
     static QCoro::Task<std::optional<Snapshot>> snapshotTask(sonos::HttpLimits limits, Speaker speaker);
     static QCoro::Task<> setVolumeTask(sonos::HttpLimits limits, qint64 volume, Speaker speaker);

@@ -82,18 +82,19 @@ QCoro::Task<QStringList> SonosDiscovery::findLocations(double timeoutSeconds)
 
     auto search = std::make_shared<Search>();
     const int maxLocations = m_options.maxLocations;
-    connect(group, &net::MulticastGroup::datagramReceived, group, [search, maxLocations](const QByteArray &datagram) {
-        if (datagram.isEmpty())
-            return;
-        for (const QString &location : sonos::sonosLocations(datagram)) {
-            if (search->seen.size() >= maxLocations)
-                return;
-            if (!search->seen.contains(location)) {
-                search->seen.insert(location);
-                search->locations.append(location);
-            }
-        }
-    });
+    connect(group, &net::MulticastGroup::datagramReceived, group,
+            [search, maxLocations](const QByteArray &datagram) {
+                if (datagram.isEmpty())
+                    return;
+                for (const QString &location : sonos::sonosLocations(datagram)) {
+                    if (search->seen.size() >= maxLocations)
+                        return;
+                    if (!search->seen.contains(location)) {
+                        search->seen.insert(location);
+                        search->locations.append(location);
+                    }
+                }
+            });
     connect(group, &net::MulticastGroup::ready, group, [group] { group->send(sonos::kZonePlayerSearch); });
 
     const net::OneShot<bool> windowEnd;
@@ -127,7 +128,8 @@ QCoro::Task<std::optional<Speaker>> SonosDiscovery::fetchSpeaker(QString locatio
     limits.totalTimeout = m_options.descriptionTimeout;
     limits.maxBodyBytes = m_options.maxDescriptionBytes;
     limits.followRedirects = true;
-    const sonos::HttpResult result = co_await sonos::httpExchange(QNetworkRequest(url), std::nullopt, limits, this);
+    const sonos::HttpResult result =
+        co_await sonos::httpExchange(QNetworkRequest(url), std::nullopt, limits, this);
     if (!result.answered)
         co_return std::nullopt;
     co_return sonos::speakerFromDescription(location, QString::fromUtf8(result.body));

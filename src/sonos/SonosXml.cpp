@@ -71,13 +71,13 @@ QString soapEnvelope(const QString &action, const QString &service, const SoapAr
 {
     QString argumentText;
     for (const auto &[name, value] : arguments)
-        argumentText += QLatin1Char('<') + name + QLatin1Char('>') + xmlEscape(value) + QLatin1String("</") + name
-                        + QLatin1Char('>');
+        argumentText += QLatin1Char('<') + name + QLatin1Char('>') + xmlEscape(value) + QLatin1String("</") +
+                        name + QLatin1Char('>');
     return QLatin1String("<?xml version=\"1.0\" encoding=\"utf-8\"?>"
                          "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-                         "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:")
-           + action + QLatin1String(" xmlns:u=\"") + service + QLatin1String("\">") + argumentText
-           + QLatin1String("</u:") + action + QLatin1String("></s:Body></s:Envelope>");
+                         "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:") +
+           action + QLatin1String(" xmlns:u=\"") + service + QLatin1String("\">") + argumentText +
+           QLatin1String("</u:") + action + QLatin1String("></s:Body></s:Envelope>");
 }
 
 std::optional<qint64> parseWholeNumber(const QString &text)

@@ -50,8 +50,8 @@ QString trimSpacesAndTabs(const QString &text)
 
 bool isSonosLocation(const QString &location)
 {
-    return location.contains(QLatin1String(":1400")) || location.toLower().contains(QLatin1String("sonos"))
-           || location.contains(QLatin1String("device_description"));
+    return location.contains(QLatin1String(":1400")) || location.toLower().contains(QLatin1String("sonos")) ||
+           location.contains(QLatin1String("device_description"));
 }
 
 QStringList sonosLocations(const QByteArray &datagram)

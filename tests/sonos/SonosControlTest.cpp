@@ -29,8 +29,12 @@ protected:
     {
         player = std::make_unique<FakeSonosPlayer>(QHostAddress(QStringLiteral("127.0.0.2")));
         ASSERT_TRUE(player->isListening());
-        speaker = Speaker{QStringLiteral("sonos:RINCON_A1400"), SpeakerKind::Sonos, QStringLiteral("Living Room"),
-                          player->host(), player->port(), QStringLiteral("RINCON_A1400")};
+        speaker = Speaker{QStringLiteral("sonos:RINCON_A1400"),
+                          SpeakerKind::Sonos,
+                          QStringLiteral("Living Room"),
+                          player->host(),
+                          player->port(),
+                          QStringLiteral("RINCON_A1400")};
     }
 
     const FakeSonosPlayer::Request &last(const QString &action) const
@@ -62,16 +66,17 @@ TEST_F(SonosControlTest, FullAnnouncementPutsThePlayerBackOnItsQueueTrack)
     QCoro::waitFor(control.play(QStringLiteral("http://127.0.0.1:40000/clip.m4a?a=1&b=2"), speaker));
     QCoro::waitFor(control.restore(*snapshot, speaker));
 
-    EXPECT_EQ(player->actions(),
-              (QStringList{"GetMediaInfo", "GetPositionInfo", "GetTransportInfo", "GetVolume", "SetVolume",
-                           "SetAVTransportURI", "Play", "SetAVTransportURI", "SetVolume", "Seek", "Seek", "Play"}));
+    EXPECT_EQ(player->actions(), (QStringList{"GetMediaInfo", "GetPositionInfo", "GetTransportInfo",
+                                              "GetVolume", "SetVolume", "SetAVTransportURI", "Play",
+                                              "SetAVTransportURI", "SetVolume", "Seek", "Seek", "Play"}));
     const auto &requests = player->requests();
     EXPECT_EQ(requests[4].argument(QStringLiteral("DesiredVolume")), QStringLiteral("35"));
     EXPECT_EQ(requests[5].argument(QStringLiteral("CurrentURI")),
               QStringLiteral("http://127.0.0.1:40000/clip.m4a?a=1&amp;b=2"));
     EXPECT_TRUE(requests[5].body.contains(QLatin1String("<CurrentURIMetaData></CurrentURIMetaData>")));
     EXPECT_EQ(requests[6].argument(QStringLiteral("Speed")), QStringLiteral("1"));
-    EXPECT_EQ(requests[7].argument(QStringLiteral("CurrentURI")), QStringLiteral("x-rincon-queue:RINCON_A1400#0"));
+    EXPECT_EQ(requests[7].argument(QStringLiteral("CurrentURI")),
+              QStringLiteral("x-rincon-queue:RINCON_A1400#0"));
     EXPECT_EQ(requests[8].argument(QStringLiteral("DesiredVolume")), QStringLiteral("23"));
     EXPECT_EQ(requests[9].argument(QStringLiteral("Unit")), QStringLiteral("TRACK_NR"));
     EXPECT_EQ(requests[9].argument(QStringLiteral("Target")), QStringLiteral("5"));
@@ -83,10 +88,12 @@ TEST_F(SonosControlTest, FullAnnouncementPutsThePlayerBackOnItsQueueTrack)
         EXPECT_EQ(request.contentType, "text/xml; charset=\"utf-8\"");
         EXPECT_EQ(request.argument(QStringLiteral("InstanceID")), QStringLiteral("0"));
         const bool rendering = request.action.endsWith(QLatin1String("Volume"));
-        EXPECT_EQ(request.path, rendering ? "/MediaRenderer/RenderingControl/Control" : "/MediaRenderer/AVTransport/Control");
+        EXPECT_EQ(request.path, rendering ? "/MediaRenderer/RenderingControl/Control"
+                                          : "/MediaRenderer/AVTransport/Control");
         const QString service = rendering ? control.rendering : control.avTransport;
         EXPECT_EQ(request.soapAction, ('"' + service + '#' + request.action + '"').toUtf8());
-        EXPECT_TRUE(request.body.contains(QStringLiteral("<u:%1 xmlns:u=\"%2\">").arg(request.action, service)));
+        EXPECT_TRUE(
+            request.body.contains(QStringLiteral("<u:%1 xmlns:u=\"%2\">").arg(request.action, service)));
     }
 }
 
@@ -112,10 +119,15 @@ TEST_F(SonosControlTest, RestoreSendsBackExactlyWhatThePlayerReported)
 
 TEST_F(SonosControlTest, RestoreVolumeOnlyFromAWholeNumber)
 {
-    const SonosControl::Snapshot base{QStringLiteral("x-file-cifs://nas/a.mp3"), QString(), QStringLiteral("1"),
-                                      QStringLiteral("0:00:09"), QStringLiteral("STOPPED"), QString()};
-    const std::pair<const char *, const char *> cases[] = {
-        {"12", "12"}, {"+7", "7"}, {"150", "100"}, {"-5", "0"}, {" 7", nullptr}, {"", nullptr}, {"7%", nullptr}};
+    const SonosControl::Snapshot base{QStringLiteral("x-file-cifs://nas/a.mp3"),
+                                      QString(),
+                                      QStringLiteral("1"),
+                                      QStringLiteral("0:00:09"),
+                                      QStringLiteral("STOPPED"),
+                                      QString()};
+    const std::pair<const char *, const char *> cases[] = {{"12", "12"},   {"+7", "7"},     {"150", "100"},
+                                                           {"-5", "0"},    {" 7", nullptr}, {"", nullptr},
+                                                           {"7%", nullptr}};
     for (const auto &[stored, sent] : cases) {
         SonosControl::Snapshot snapshot = base;
         snapshot.volume = QString::fromLatin1(stored);
@@ -147,15 +159,17 @@ TEST_F(SonosControlTest, SnapshotFallsBackToDefaultsForMissingAnswers)
     player->setBehaviour(QStringLiteral("GetVolume"), Behaviour::Fault);
     const auto snapshot = QCoro::waitFor(control.snapshot(speaker));
     ASSERT_TRUE(snapshot);
-    EXPECT_EQ(*snapshot, (SonosControl::Snapshot{QString(), QStringLiteral("only metadata"), QStringLiteral("1"),
-                                                 QStringLiteral("0:00:00"), QStringLiteral("STOPPED"), QString()}));
+    EXPECT_EQ(*snapshot,
+              (SonosControl::Snapshot{QString(), QStringLiteral("only metadata"), QStringLiteral("1"),
+                                      QStringLiteral("0:00:00"), QStringLiteral("STOPPED"), QString()}));
     EXPECT_EQ(player->requests().size(), 4);
 }
 
 TEST_F(SonosControlTest, BadAnswersAreNoAnswer)
 {
     const QString media = QStringLiteral("GetMediaInfo");
-    for (const Behaviour behaviour : {Behaviour::Fault, Behaviour::Hang, Behaviour::Garbage, Behaviour::Huge}) {
+    for (const Behaviour behaviour :
+         {Behaviour::Fault, Behaviour::Hang, Behaviour::Garbage, Behaviour::Huge}) {
         player->setBehaviour(media, behaviour);
         const qsizetype before = player->requests().size();
         EXPECT_FALSE(QCoro::waitFor(control.snapshot(speaker))) << int(behaviour);
@@ -168,7 +182,8 @@ TEST_F(SonosControlTest, BadAnswersAreNoAnswer)
     }
     // Invalid UTF-8 in a 200 answer is replaced, not fatal.
     player->setBehaviour(media, Behaviour::Answer);
-    player->setResponse(media, QString::fromUtf8("<CurrentURI>a\xff\xfe" "b</CurrentURI>"));
+    player->setResponse(media, QString::fromUtf8("<CurrentURI>a\xff\xfe"
+                                                 "b</CurrentURI>"));
     const auto replaced = QCoro::waitFor(control.snapshot(speaker));
     ASSERT_TRUE(replaced);
     EXPECT_EQ(replaced->uri, QStringLiteral("a\uFFFD\uFFFDb"));
@@ -195,7 +210,8 @@ TEST_F(SonosControlTest, CommandsCarryOnPastAFailedStep)
 
 TEST_F(SonosControlTest, CoordinatorsComeFromTheFirstSpeakersTopology)
 {
-    player->zoneGroupState = FakeSonosPlayer::twoGroupState(QStringLiteral("127.0.0.51"), QStringLiteral("127.0.0.53"));
+    player->zoneGroupState =
+        FakeSonosPlayer::twoGroupState(QStringLiteral("127.0.0.51"), QStringLiteral("127.0.0.53"));
     Speaker kitchen = speaker;
     kitchen.id = QStringLiteral("sonos:RINCON_B1400");
     kitchen.sonosUUID = QStringLiteral("RINCON_B1400");
@@ -207,8 +223,9 @@ TEST_F(SonosControlTest, CoordinatorsComeFromTheFirstSpeakersTopology)
     EXPECT_EQ(result[0].port, speaker.port);
     EXPECT_EQ(player->actions(), QStringList{"GetZoneGroupState"});
     EXPECT_EQ(player->requests()[0].path, QStringLiteral("/ZoneGroupTopology/Control"));
-    EXPECT_TRUE(player->requests()[0].body.contains(QLatin1String("<u:GetZoneGroupState xmlns:u=\"" ) + control.topology
-                                                    + QLatin1String("\"></u:GetZoneGroupState>")));
+    EXPECT_TRUE(player->requests()[0].body.contains(QLatin1String("<u:GetZoneGroupState xmlns:u=\"") +
+                                                    control.topology +
+                                                    QLatin1String("\"></u:GetZoneGroupState>")));
 
     player->zoneGroupState = QStringLiteral("<Nothing/>");
     EXPECT_EQ(QCoro::waitFor(control.coordinators(input)), input);
@@ -222,18 +239,21 @@ TEST_F(SonosControlTest, CoordinatorsComeFromTheFirstSpeakersTopology)
 TEST(SonosDescriptionFetch, ReadsDescriptionsAndGivesUpOnBadOnes)
 {
     FakeSonosPlayer server(QHostAddress(QStringLiteral("127.0.0.3")));
-    server.setDescription(QStringLiteral("/xml/device_description.xml"),
-                          FakeSonosPlayer::deviceDescription(QStringLiteral(" Bath "), QStringLiteral("uuid:RINCON_X")));
+    server.setDescription(
+        QStringLiteral("/xml/device_description.xml"),
+        FakeSonosPlayer::deviceDescription(QStringLiteral(" Bath "), QStringLiteral("uuid:RINCON_X")));
     server.setDescription(QStringLiteral("/noroom.xml"),
                           FakeSonosPlayer::deviceDescription(QString(), QStringLiteral("uuid:RINCON_Y")));
-    server.setDescription(QStringLiteral("/huge.xml"), QByteArray(2 * 1024 * 1024, 'x') + "<roomName>Big</roomName>");
+    server.setDescription(QStringLiteral("/huge.xml"),
+                          QByteArray(2 * 1024 * 1024, 'x') + "<roomName>Big</roomName>");
     server.setHangingPath(QStringLiteral("/hang.xml"));
     SonosDiscovery::Options options;
     options.descriptionTimeout = std::chrono::milliseconds(500);
     SonosDiscovery discovery(options);
     const QString base = QStringLiteral("http://127.0.0.3:%1").arg(server.port());
 
-    const auto bath = QCoro::waitFor(discovery.fetchSpeaker(base + QStringLiteral("/xml/device_description.xml")));
+    const auto bath =
+        QCoro::waitFor(discovery.fetchSpeaker(base + QStringLiteral("/xml/device_description.xml")));
     ASSERT_TRUE(bath);
     EXPECT_EQ(*bath, (Speaker{QStringLiteral("sonos:RINCON_X"), SpeakerKind::Sonos, QStringLiteral("Bath"),
                               QStringLiteral("127.0.0.3"), server.port(), QStringLiteral("RINCON_X")}));

@@ -1,5 +1,5 @@
-#include "sonos/SonosTopology.h"
 #include "sonos/SonosXml.h"
+#include "sonos/SonosTopology.h"
 #include "sonos/SsdpReply.h"
 #include "support/FakeSonosPlayer.h"
 
@@ -61,21 +61,28 @@ TEST(SonosXml, EnvelopeIsExactOnTheWire)
                                        {QStringLiteral("Channel"), QStringLiteral("Master")},
                                        {QStringLiteral("DesiredVolume"), QStringLiteral("a<b&c")}});
     EXPECT_EQ(body,
-              QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?><s:Envelope "
-                             "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-                             "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:SetVolume "
-                             "xmlns:u=\"urn:schemas-upnp-org:service:RenderingControl:1\"><InstanceID>0</InstanceID>"
-                             "<Channel>Master</Channel><DesiredVolume>a&lt;b&amp;c</DesiredVolume></u:SetVolume>"
-                             "</s:Body></s:Envelope>"));
-    EXPECT_TRUE(soapEnvelope(QStringLiteral("GetZoneGroupState"), QStringLiteral("urn:x"), {})
-                    .contains(QLatin1String("<u:GetZoneGroupState xmlns:u=\"urn:x\"></u:GetZoneGroupState>")));
+              QStringLiteral(
+                  "<?xml version=\"1.0\" encoding=\"utf-8\"?><s:Envelope "
+                  "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+                  "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:SetVolume "
+                  "xmlns:u=\"urn:schemas-upnp-org:service:RenderingControl:1\"><InstanceID>0</InstanceID>"
+                  "<Channel>Master</Channel><DesiredVolume>a&lt;b&amp;c</DesiredVolume></u:SetVolume>"
+                  "</s:Body></s:Envelope>"));
+    EXPECT_TRUE(
+        soapEnvelope(QStringLiteral("GetZoneGroupState"), QStringLiteral("urn:x"), {})
+            .contains(QLatin1String("<u:GetZoneGroupState xmlns:u=\"urn:x\"></u:GetZoneGroupState>")));
 }
 
 namespace {
 
-Speaker sonosSpeaker(const QString &uuid, const QString &host, std::optional<QString> sonosUuid = std::nullopt)
+Speaker sonosSpeaker(const QString &uuid, const QString &host,
+                     std::optional<QString> sonosUuid = std::nullopt)
 {
-    return Speaker{QStringLiteral("sonos:") + uuid, SpeakerKind::Sonos, QStringLiteral("Room ") + uuid, host, 1400,
+    return Speaker{QStringLiteral("sonos:") + uuid,
+                   SpeakerKind::Sonos,
+                   QStringLiteral("Room ") + uuid,
+                   host,
+                   1400,
                    sonosUuid ? sonosUuid : std::optional<QString>(uuid)};
 }
 
@@ -83,8 +90,8 @@ Speaker sonosSpeaker(const QString &uuid, const QString &host, std::optional<QSt
 
 TEST(SonosTopology, MembersBecomeTheirCoordinatorsOnce)
 {
-    const SonosTopology topology =
-        SonosTopology::parse(test::FakeSonosPlayer::twoGroupState(QStringLiteral("127.0.0.51"), QStringLiteral("127.0.0.53")));
+    const SonosTopology topology = SonosTopology::parse(
+        test::FakeSonosPlayer::twoGroupState(QStringLiteral("127.0.0.51"), QStringLiteral("127.0.0.53")));
     // Satellites are children of a member and are not read; invisible members are.
     EXPECT_FALSE(topology.coordinator.contains(QStringLiteral("RINCON_SL1400")));
     EXPECT_EQ(topology.coordinator.value(QStringLiteral("RINCON_SUB1400")), QStringLiteral("RINCON_C1400"));
@@ -98,8 +105,9 @@ TEST(SonosTopology, MembersBecomeTheirCoordinatorsOnce)
                                sonosSpeaker(QStringLiteral("RINCON_SUB1400"), QStringLiteral("127.0.0.63"))};
     const QList<Speaker> result = topology.coordinatorsFor(input);
     ASSERT_EQ(result.size(), 4);
-    EXPECT_EQ(result[0], (Speaker{QStringLiteral("sonos:RINCON_A1400"), SpeakerKind::Sonos, QStringLiteral("Living Room"),
-                                  QStringLiteral("127.0.0.51"), 1400, QStringLiteral("RINCON_A1400")}));
+    EXPECT_EQ(result[0], (Speaker{QStringLiteral("sonos:RINCON_A1400"), SpeakerKind::Sonos,
+                                  QStringLiteral("Living Room"), QStringLiteral("127.0.0.51"), 1400,
+                                  QStringLiteral("RINCON_A1400")}));
     EXPECT_EQ(result[1], input[1]);
     EXPECT_EQ(result[2], input[3]);
     EXPECT_EQ(result[3].id, QStringLiteral("sonos:RINCON_C1400"));
@@ -141,10 +149,11 @@ TEST(SsdpReply, SearchDatagramAndLocationHeaders)
                              "Location: http://127.0.0.7:80/printer.xml\r\n"
                              "Location: http://SoNoS-hub.local/desc.xml\r\n"
                              "X-Location: http://127.0.0.8:1400/other-header.xml\r\n\r\n";
-    EXPECT_EQ(sonosLocations(reply), (QStringList{QStringLiteral("http://127.0.0.2:1400/xml/device_description.xml"),
-                                                  QStringLiteral("http://127.0.0.3:1400/a.xml"),
-                                                  QStringLiteral("http://127.0.0.4:8080/x/device_description"),
-                                                  QStringLiteral("http://SoNoS-hub.local/desc.xml")}));
+    EXPECT_EQ(sonosLocations(reply),
+              (QStringList{QStringLiteral("http://127.0.0.2:1400/xml/device_description.xml"),
+                           QStringLiteral("http://127.0.0.3:1400/a.xml"),
+                           QStringLiteral("http://127.0.0.4:8080/x/device_description"),
+                           QStringLiteral("http://SoNoS-hub.local/desc.xml")}));
     EXPECT_FALSE(isSonosLocation(QStringLiteral("http://127.0.0.4/DEVICE_DESCRIPTION")));
     EXPECT_TRUE(sonosLocations("LOCATION: http://127.0.0.2:1400/\xff\r\n").isEmpty());
 }
@@ -153,11 +162,12 @@ TEST(SsdpReply, DescriptionsBecomeSpeakers)
 {
     const QString location = QStringLiteral("http://127.0.0.2:1400/xml/device_description.xml");
     const auto full = speakerFromDescription(
-        location, QString::fromUtf8(test::FakeSonosPlayer::deviceDescription(QStringLiteral("\n  Kitchen \t"),
-                                                                             QStringLiteral(" uuid:RINCON_K1400 "))));
+        location, QString::fromUtf8(test::FakeSonosPlayer::deviceDescription(
+                      QStringLiteral("\n  Kitchen \t"), QStringLiteral(" uuid:RINCON_K1400 "))));
     ASSERT_TRUE(full);
-    EXPECT_EQ(*full, (Speaker{QStringLiteral("sonos:RINCON_K1400"), SpeakerKind::Sonos, QStringLiteral("Kitchen"),
-                              QStringLiteral("127.0.0.2"), 1400, QStringLiteral("RINCON_K1400")}));
+    EXPECT_EQ(*full,
+              (Speaker{QStringLiteral("sonos:RINCON_K1400"), SpeakerKind::Sonos, QStringLiteral("Kitchen"),
+                       QStringLiteral("127.0.0.2"), 1400, QStringLiteral("RINCON_K1400")}));
 
     const auto noUdn = speakerFromDescription(
         QStringLiteral("http://127.0.0.9/desc.xml"),

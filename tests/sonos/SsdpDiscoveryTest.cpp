@@ -38,11 +38,12 @@ bool insidePrivateNetworkNamespace()
     });
 }
 
-#define REQUIRE_SANDBOX()                                                                                   \
-    PEALIX_REQUIRE(insidePrivateNetworkNamespace(),                                                         \
+#define REQUIRE_SANDBOX()                                                                                    \
+    PEALIX_REQUIRE(insidePrivateNetworkNamespace(),                                                          \
                    "SSDP tests run only inside a fresh network namespace (tests/sonos/run-in-netns.sh)")
 
-std::unique_ptr<FakeSonosPlayer> playerWith(const char *address, quint16 port, const QString &room, const QString &udn)
+std::unique_ptr<FakeSonosPlayer> playerWith(const char *address, quint16 port, const QString &room,
+                                            const QString &udn)
 {
     auto player = std::make_unique<FakeSonosPlayer>(QHostAddress(QLatin1String(address)), port);
     player->setDescription(kDescriptionPath, FakeSonosPlayer::deviceDescription(room, udn));
@@ -51,8 +52,8 @@ std::unique_ptr<FakeSonosPlayer> playerWith(const char *address, quint16 port, c
 
 QByteArray locationOf(const char *header, const FakeSonosPlayer &player)
 {
-    return QByteArray(header) + ": http://" + player.host().toUtf8() + ':' + QByteArray::number(player.port())
-           + kDescriptionPath.toUtf8();
+    return QByteArray(header) + ": http://" + player.host().toUtf8() + ':' +
+           QByteArray::number(player.port()) + kDescriptionPath.toUtf8();
 }
 
 } // namespace
@@ -64,12 +65,13 @@ TEST(SsdpDiscovery, FindsPlayersFromRepliesAndAdvertisements)
     auto hung = playerWith("127.0.0.8", 0, QStringLiteral("Never"), QStringLiteral("uuid:RINCON_N1400"));
     hung->setHangingPath(kDescriptionPath);
     auto kitchen = playerWith("127.0.0.2", 0, QStringLiteral("Kitchen"), QStringLiteral("uuid:RINCON_K1400"));
-    auto kitchenAgain = playerWith("127.0.0.12", 0, QStringLiteral("Kitchen again"), QStringLiteral("uuid:RINCON_K1400"));
+    auto kitchenAgain =
+        playerWith("127.0.0.12", 0, QStringLiteral("Kitchen again"), QStringLiteral("uuid:RINCON_K1400"));
     auto den = playerWith("127.0.0.5", 80, QStringLiteral("\n  Den  "), QString());
     auto roomless = playerWith("127.0.0.6", 0, QString(), QStringLiteral("uuid:RINCON_R1400"));
     auto printer = playerWith("127.0.0.7", 80, QStringLiteral("Printer"), QStringLiteral("uuid:PRINTER"));
-    for (const auto *player : {hall.get(), hung.get(), kitchen.get(), kitchenAgain.get(), den.get(), roomless.get(),
-                               printer.get()})
+    for (const auto *player : {hall.get(), hung.get(), kitchen.get(), kitchenAgain.get(), den.get(),
+                               roomless.get(), printer.get()})
         ASSERT_TRUE(player->isListening()) << player->host().toStdString();
 
     SsdpResponder responder;
@@ -90,19 +92,21 @@ TEST(SsdpDiscovery, FindsPlayersFromRepliesAndAdvertisements)
     EXPECT_EQ(discovery.objectName(), QStringLiteral("org.pealix.Pealix.sonos.ssdp"));
     auto scan = discovery.discover(1.0);
     // An unsolicited announcement from another player reaches the group port.
-    responder.advertise("NOTIFY * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nNT: urn:schemas-upnp-org:device:ZonePlayer:1\r\n"
-                        "NTS: ssdp:alive\r\n" + locationOf("LOCATION", *hall) + "\r\n\r\n");
+    responder.advertise(
+        "NOTIFY * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nNT: urn:schemas-upnp-org:device:ZonePlayer:1\r\n"
+        "NTS: ssdp:alive\r\n" +
+        locationOf("LOCATION", *hall) + "\r\n\r\n");
     const QList<Speaker> speakers = QCoro::waitFor(scan);
 
     ASSERT_EQ(responder.searches().size(), 1);
     EXPECT_EQ(responder.searches().first(), sonos::kZonePlayerSearch);
     const QList<Speaker> expected{
-        {QStringLiteral("sonos:RINCON_H1400"), SpeakerKind::Sonos, QStringLiteral("Hall"), hall->host(), hall->port(),
-         QStringLiteral("RINCON_H1400")},
+        {QStringLiteral("sonos:RINCON_H1400"), SpeakerKind::Sonos, QStringLiteral("Hall"), hall->host(),
+         hall->port(), QStringLiteral("RINCON_H1400")},
         {QStringLiteral("sonos:RINCON_K1400"), SpeakerKind::Sonos, QStringLiteral("Kitchen"), kitchen->host(),
          kitchen->port(), QStringLiteral("RINCON_K1400")},
-        {QStringLiteral("sonos:127.0.0.5"), SpeakerKind::Sonos, QStringLiteral("Den"), QStringLiteral("127.0.0.5"), 1400,
-         QString()},
+        {QStringLiteral("sonos:127.0.0.5"), SpeakerKind::Sonos, QStringLiteral("Den"),
+         QStringLiteral("127.0.0.5"), 1400, QString()},
     };
     EXPECT_EQ(speakers, expected);
     // Each distinct location is fetched once; the printer never.
@@ -117,16 +121,20 @@ TEST(SsdpDiscovery, AnIndependentResponderIsFound)
 {
     REQUIRE_SANDBOX();
     const QString peers = qEnvironmentVariable("PEALIX_NODE_PEERS");
-    PEALIX_REQUIRE(test::havePrograms({QStringLiteral("node")}) && QFile::exists(peers + "/node_modules/node-ssdp"),
+    PEALIX_REQUIRE(test::havePrograms({QStringLiteral("node")}) &&
+                       QFile::exists(peers + "/node_modules/node-ssdp"),
                    "node and the node-ssdp package (npm ci in tests/sonos) are needed");
-    auto office = playerWith("127.0.0.3", 0, QStringLiteral("Office"), QStringLiteral("uuid:RINCON_NODE1400"));
+    auto office =
+        playerWith("127.0.0.3", 0, QStringLiteral("Office"), QStringLiteral("uuid:RINCON_NODE1400"));
 
     QProcess node;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("NODE_PATH"), peers + QStringLiteral("/node_modules"));
     node.setProcessEnvironment(environment);
-    node.start(QStringLiteral("node"), {qEnvironmentVariable("PEALIX_SSDP_PEER"),
-                                        QStringLiteral("http://%1:%2%3").arg(office->host()).arg(office->port()).arg(kDescriptionPath)});
+    node.start(
+        QStringLiteral("node"),
+        {qEnvironmentVariable("PEALIX_SSDP_PEER"),
+         QStringLiteral("http://%1:%2%3").arg(office->host()).arg(office->port()).arg(kDescriptionPath)});
     ASSERT_TRUE(QCoro::waitFor(qCoro(node).waitForReadyRead(std::chrono::seconds(20))));
     ASSERT_TRUE(node.readAllStandardOutput().contains("ready")) << node.readAllStandardError().toStdString();
 
@@ -160,6 +168,7 @@ TEST(SsdpDiscovery, DroppingTheObjectEndsTheSearchWithWhatItHas)
     auto search = discovery->findLocations(600.0);
     // Dropped as soon as the reply has been collected: the search must end then, not after ten minutes.
     QTimer::singleShot(300, discovery, [discovery] { delete discovery; });
-    EXPECT_EQ(QCoro::waitFor(search),
-              QStringList{QStringLiteral("http://127.0.0.2:%1%2").arg(kitchen->port()).arg(kDescriptionPath)});
+    EXPECT_EQ(
+        QCoro::waitFor(search),
+        QStringList{QStringLiteral("http://127.0.0.2:%1%2").arg(kitchen->port()).arg(kDescriptionPath)});
 }

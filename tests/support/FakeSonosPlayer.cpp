@@ -15,11 +15,12 @@ QString escaped(QString text)
     return text;
 }
 
-QByteArray httpResponse(int status, const QByteArray &reason, const QByteArray &contentType, const QByteArray &body)
+QByteArray httpResponse(int status, const QByteArray &reason, const QByteArray &contentType,
+                        const QByteArray &body)
 {
-    return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\nContent-Type: " + contentType
-           + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nServer: Linux UPnP/1.0 Sonos/70.3-35220\r\n"
-           + "Connection: close\r\n\r\n" + body;
+    return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\nContent-Type: " + contentType +
+           "\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\nServer: Linux UPnP/1.0 Sonos/70.3-35220\r\n" + "Connection: close\r\n\r\n" + body;
 }
 
 } // namespace
@@ -44,8 +45,9 @@ QStringList FakeSonosPlayer::actions() const
 {
     QStringList names;
     for (const Request &request : m_requests)
-        names << (request.action.isEmpty() ? QString::fromLatin1(request.method) + QLatin1Char(' ') + request.path
-                                           : request.action);
+        names << (request.action.isEmpty()
+                      ? QString::fromLatin1(request.method) + QLatin1Char(' ') + request.path
+                      : request.action);
     return names;
 }
 
@@ -138,67 +140,77 @@ QByteArray FakeSonosPlayer::soapBody(const QString &action) const
     if (m_responses.contains(action)) {
         inner = m_responses.value(action);
     } else if (action == QLatin1String("GetMediaInfo")) {
-        inner = QStringLiteral("<NrTracks>12</NrTracks><MediaDuration>NOT_IMPLEMENTED</MediaDuration><CurrentURI>")
-                + state.uri + QStringLiteral("</CurrentURI><CurrentURIMetaData>") + state.metadata
-                + QStringLiteral("</CurrentURIMetaData><NextURI></NextURI><NextURIMetaData></NextURIMetaData>"
-                                 "<PlayMedium>NETWORK</PlayMedium><RecordMedium>NOT_IMPLEMENTED</RecordMedium>"
-                                 "<WriteStatus>NOT_IMPLEMENTED</WriteStatus>");
+        inner = QStringLiteral(
+                    "<NrTracks>12</NrTracks><MediaDuration>NOT_IMPLEMENTED</MediaDuration><CurrentURI>") +
+                state.uri + QStringLiteral("</CurrentURI><CurrentURIMetaData>") + state.metadata +
+                QStringLiteral("</CurrentURIMetaData><NextURI></NextURI><NextURIMetaData></NextURIMetaData>"
+                               "<PlayMedium>NETWORK</PlayMedium><RecordMedium>NOT_IMPLEMENTED</RecordMedium>"
+                               "<WriteStatus>NOT_IMPLEMENTED</WriteStatus>");
     } else if (action == QLatin1String("GetPositionInfo")) {
-        inner = QStringLiteral("<TrackURI>x-file-cifs://nas/Music/Track%2011.flac</TrackURI><Track>") + state.track
-                + QStringLiteral("</Track><TrackDuration>0:04:05</TrackDuration><TrackMetaData>NOT_IMPLEMENTED"
-                                 "</TrackMetaData><RelTime>")
-                + state.relTime
-                + QStringLiteral("</RelTime><AbsTime>NOT_IMPLEMENTED</AbsTime><RelCount>2147483647</RelCount>"
-                                 "<AbsCount>2147483647</AbsCount>");
+        inner = QStringLiteral("<TrackURI>x-file-cifs://nas/Music/Track%2011.flac</TrackURI><Track>") +
+                state.track +
+                QStringLiteral("</Track><TrackDuration>0:04:05</TrackDuration><TrackMetaData>NOT_IMPLEMENTED"
+                               "</TrackMetaData><RelTime>") +
+                state.relTime +
+                QStringLiteral("</RelTime><AbsTime>NOT_IMPLEMENTED</AbsTime><RelCount>2147483647</RelCount>"
+                               "<AbsCount>2147483647</AbsCount>");
     } else if (action == QLatin1String("GetTransportInfo")) {
-        inner = QStringLiteral("<CurrentTransportState>") + state.transportState
-                + QStringLiteral("</CurrentTransportState><CurrentTransportStatus>OK</CurrentTransportStatus>"
-                                 "<CurrentSpeed>1</CurrentSpeed>");
+        inner = QStringLiteral("<CurrentTransportState>") + state.transportState +
+                QStringLiteral("</CurrentTransportState><CurrentTransportStatus>OK</CurrentTransportStatus>"
+                               "<CurrentSpeed>1</CurrentSpeed>");
     } else if (action == QLatin1String("GetVolume")) {
         inner = QStringLiteral("<CurrentVolume>") + state.volume + QStringLiteral("</CurrentVolume>");
     } else if (action == QLatin1String("GetZoneGroupState")) {
-        inner = QStringLiteral("<ZoneGroupState>") + escaped(zoneGroupState) + QStringLiteral("</ZoneGroupState>");
+        inner = QStringLiteral("<ZoneGroupState>") + escaped(zoneGroupState) +
+                QStringLiteral("</ZoneGroupState>");
     }
-    return QStringLiteral("<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-                          "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:%1Response "
-                          "xmlns:u=\"urn:schemas-upnp-org:service:AVTransport:1\">%2</u:%1Response></s:Body>"
-                          "</s:Envelope>")
+    return QStringLiteral(
+               "<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+               "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:%1Response "
+               "xmlns:u=\"urn:schemas-upnp-org:service:AVTransport:1\">%2</u:%1Response></s:Body>"
+               "</s:Envelope>")
         .arg(action, inner)
         .toUtf8();
 }
 
 QString FakeSonosPlayer::twoGroupState(const QString &hostA, const QString &hostC)
 {
-    return QStringLiteral(
-               "<ZoneGroupState><ZoneGroups>"
-               "<ZoneGroup Coordinator=\"RINCON_A1400\" ID=\"RINCON_A1400:58\">"
-               "<ZoneGroupMember UUID=\"RINCON_A1400\" Location=\"http://%1:1400/xml/device_description.xml\" "
-               "ZoneName=\"Living Room\" SoftwareVersion=\"70.3-35220\" Configuration=\"1\">"
-               "<Satellite UUID=\"RINCON_SL1400\" Location=\"http://127.0.0.61:1400/xml/device_description.xml\" "
-               "ZoneName=\"Satellite Room\" Invisible=\"1\"/></ZoneGroupMember>"
-               "<ZoneGroupMember UUID=\"RINCON_B1400\" Location=\"http://127.0.0.62:1400/xml/device_description.xml\" "
-               "ZoneName=\"Kitchen\"/></ZoneGroup>"
-               "<ZoneGroup Coordinator=\"RINCON_C1400\" ID=\"RINCON_C1400:12\">"
-               "<ZoneGroupMember UUID=\"RINCON_C1400\" Location=\"http://%2:1400/xml/device_description.xml\" "
-               "ZoneName=\"Office\"/>"
-               "<ZoneGroupMember UUID=\"RINCON_SUB1400\" Location=\"http://127.0.0.63:1400/xml/device_description.xml\" "
-               "ZoneName=\"Office Sub\" Invisible=\"1\"/></ZoneGroup>"
-               "</ZoneGroups><VanishedDevices></VanishedDevices></ZoneGroupState>")
+    return QStringLiteral("<ZoneGroupState><ZoneGroups>"
+                          "<ZoneGroup Coordinator=\"RINCON_A1400\" ID=\"RINCON_A1400:58\">"
+                          "<ZoneGroupMember UUID=\"RINCON_A1400\" "
+                          "Location=\"http://%1:1400/xml/device_description.xml\" "
+                          "ZoneName=\"Living Room\" SoftwareVersion=\"70.3-35220\" Configuration=\"1\">"
+                          "<Satellite UUID=\"RINCON_SL1400\" "
+                          "Location=\"http://127.0.0.61:1400/xml/device_description.xml\" "
+                          "ZoneName=\"Satellite Room\" Invisible=\"1\"/></ZoneGroupMember>"
+                          "<ZoneGroupMember UUID=\"RINCON_B1400\" "
+                          "Location=\"http://127.0.0.62:1400/xml/device_description.xml\" "
+                          "ZoneName=\"Kitchen\"/></ZoneGroup>"
+                          "<ZoneGroup Coordinator=\"RINCON_C1400\" ID=\"RINCON_C1400:12\">"
+                          "<ZoneGroupMember UUID=\"RINCON_C1400\" "
+                          "Location=\"http://%2:1400/xml/device_description.xml\" "
+                          "ZoneName=\"Office\"/>"
+                          "<ZoneGroupMember UUID=\"RINCON_SUB1400\" "
+                          "Location=\"http://127.0.0.63:1400/xml/device_description.xml\" "
+                          "ZoneName=\"Office Sub\" Invisible=\"1\"/></ZoneGroup>"
+                          "</ZoneGroups><VanishedDevices></VanishedDevices></ZoneGroupState>")
         .arg(hostA, hostC);
 }
 
 QByteArray FakeSonosPlayer::deviceDescription(const QString &roomName, const QString &udn)
 {
-    QString device = QStringLiteral("<deviceType>urn:schemas-upnp-org:device:ZonePlayer:1</deviceType>"
-                                    "<friendlyName>127.0.0.1 - Sonos One</friendlyName>"
-                                    "<manufacturer>Sonos, Inc.</manufacturer><modelName>Sonos One</modelName>");
+    QString device =
+        QStringLiteral("<deviceType>urn:schemas-upnp-org:device:ZonePlayer:1</deviceType>"
+                       "<friendlyName>127.0.0.1 - Sonos One</friendlyName>"
+                       "<manufacturer>Sonos, Inc.</manufacturer><modelName>Sonos One</modelName>");
     if (!udn.isNull())
         device += QStringLiteral("<UDN>") + udn + QStringLiteral("</UDN>");
     if (!roomName.isNull())
         device += QStringLiteral("<roomName>") + roomName + QStringLiteral("</roomName>");
-    return (QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\">"
-                           "<specVersion><major>1</major><minor>0</minor></specVersion><device>")
-            + device + QStringLiteral("</device></root>"))
+    return (QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<root "
+                           "xmlns=\"urn:schemas-upnp-org:device-1-0\">"
+                           "<specVersion><major>1</major><minor>0</minor></specVersion><device>") +
+            device + QStringLiteral("</device></root>"))
         .toUtf8();
 }
 

@@ -36,7 +36,7 @@ public:
         QString path;
         QByteArray soapAction; // the raw SOAPACTION header value
         QByteArray contentType;
-        QString action;        // the action named after "#" in SOAPACTION
+        QString action; // the action named after "#" in SOAPACTION
         QString body;
 
         // The raw text of the first <name>...</name> in the body.

@@ -17,8 +17,8 @@ SsdpResponder::SsdpResponder(QObject *parent) : QObject(parent)
 bool SsdpResponder::start()
 {
     return m_socket.bind(QHostAddress(QHostAddress::AnyIPv4), kPort,
-                         QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)
-           && m_socket.joinMulticastGroup(kGroup);
+                         QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint) &&
+           m_socket.joinMulticastGroup(kGroup);
 }
 
 void SsdpResponder::advertise(const QByteArray &datagram)
@@ -28,10 +28,10 @@ void SsdpResponder::advertise(const QByteArray &datagram)
 
 QByteArray SsdpResponder::reply(const QByteArray &locationLine)
 {
-    return "HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age = 1800\r\nEXT:\r\n" + locationLine
-           + "\r\nSERVER: Linux UPnP/1.0 Sonos/70.3-35220 (ZPS1)\r\n"
-             "ST: urn:schemas-upnp-org:device:ZonePlayer:1\r\n"
-             "USN: uuid:RINCON_FAKE::urn:schemas-upnp-org:device:ZonePlayer:1\r\n\r\n";
+    return "HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age = 1800\r\nEXT:\r\n" + locationLine +
+           "\r\nSERVER: Linux UPnP/1.0 Sonos/70.3-35220 (ZPS1)\r\n"
+           "ST: urn:schemas-upnp-org:device:ZonePlayer:1\r\n"
+           "USN: uuid:RINCON_FAKE::urn:schemas-upnp-org:device:ZonePlayer:1\r\n\r\n";
 }
 
 void SsdpResponder::onReadyRead()
@@ -42,7 +42,8 @@ void SsdpResponder::onReadyRead()
             continue;
         m_searches.append(datagram.data());
         for (const QByteArray &reply : m_replies)
-            m_socket.writeDatagram(reply, datagram.senderAddress(), static_cast<quint16>(datagram.senderPort()));
+            m_socket.writeDatagram(reply, datagram.senderAddress(),
+                                   static_cast<quint16>(datagram.senderPort()));
     }
 }
 
