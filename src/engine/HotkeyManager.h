@@ -1,0 +1,74 @@
+#pragma once
+
+#include "engine/KeyEvent.h"
+#include "model/HotkeyConfig.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace pealix {
+
+class KeyEventSource;
+
+// Turns the push-to-talk chord into exactly one press and one release per hold,
+// however long the key is held and however often it repeats. Key events come
+// from KeyEventSources: a system-wide one when the desktop offers it, and one
+// for our own windows. Lives on the main thread, as do its callbacks.
+class HotkeyManager : public QObject
+{
+    Q_OBJECT
+public:
+    using Callback = std::function<void()>;
+
+    // Watches with this desktop's system-wide source and our own windows.
+    explicit HotkeyManager(const HotkeyConfig &config = HotkeyConfig::defaultChord(),
+                           QObject *parent = nullptr);
+    // Watches with the given sources, installed in this order by start().
+    HotkeyManager(const HotkeyConfig &config, std::vector<std::unique_ptr<KeyEventSource>> sources,
+                  QObject *parent = nullptr);
+    ~HotkeyManager() override;
+
+    void setOnPress(Callback callback) { m_onPress = std::move(callback); }
+    void setOnRelease(Callback callback) { m_onRelease = std::move(callback); }
+
+    HotkeyConfig config() const { return m_config; }
+    // Used from the next event on; callers that change the chord call start().
+    void setConfig(const HotkeyConfig &config) { m_config = config; }
+
+    bool isDown() const { return m_isDown; }
+
+    // (Re)installs every source that can run here; a held chord is forgotten
+    // without a release.
+    void start();
+    // Removes every source and forgets a held chord.
+    void stop();
+
+    // True while a source that sees other applications' keys is installed.
+    bool isMonitoring() const;
+    // Why keys aimed at other applications cannot be seen; empty while monitoring.
+    QString monitoringProblem() const;
+
+    // The chord logic, on an event already translated into the chord's numbering.
+    void handle(const KeyEvent &event, bool pressed);
+
+    // The four modifier bits of `flags`; anything else a source reports is dropped.
+    static quint32 chordModifiers(quint32 flags);
+
+private:
+    void receive(const KeyEvent &event, bool pressed);
+
+    Callback m_onPress;
+    Callback m_onRelease;
+    HotkeyConfig m_config;
+    std::vector<std::unique_ptr<KeyEventSource>> m_sources;
+    std::vector<KeyEventSource *> m_monitors;
+    bool m_isDown = false;
+    // The time of the press that began the latest hold (0 when unknown).
+    quint64 m_holdPressTime = 0;
+};
+
+} // namespace pealix

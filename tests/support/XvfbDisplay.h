@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace pealix::test {
+
+// The display of the private Xvfb that a CTest fixture started (its state
+// folder is named by PEALIX_XVFB_STATE), or empty with `reason` filled in.
+QByteArray xvfbDisplay(QString *reason = nullptr);
+
+} // namespace pealix::test
