@@ -77,7 +77,8 @@ void ChromecastDiscovery::handleService(const net::BrowsedService &service)
     if (m_windowOver || m_finished)
         return;
     // The same instance is reported once per interface and protocol; resolve it once.
-    const QString instance = service.name + QLatin1Char('\n') + service.type + QLatin1Char('\n') + service.domain;
+    const QString instance =
+        service.name + QLatin1Char('\n') + service.type + QLatin1Char('\n') + service.domain;
     if (m_seenInstances.contains(instance))
         return;
     m_seenInstances.insert(instance);
@@ -98,9 +99,9 @@ QCoro::Task<> ChromecastDiscovery::resolveAndCollect(net::BrowsedService service
         // were both resolved; the one the browser reported first is kept.
         const auto existing = m_collected.constFind(id);
         if (existing == m_collected.cend() || existing->order > order) {
-            m_collected.insert(id, Found{order,
-                                         Speaker{id, SpeakerKind::Chromecast, identity.name,
-                                                 hostString(resolved->host), resolved->port, std::nullopt}});
+            m_collected.insert(
+                id, Found{order, Speaker{id, SpeakerKind::Chromecast, identity.name,
+                                         hostString(resolved->host), resolved->port, std::nullopt}});
         }
     }
     --m_pending;

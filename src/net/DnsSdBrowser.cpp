@@ -38,8 +38,8 @@ void freeBrowser(QDBusConnection bus, const QString &path)
 
 bool isUnknownMethod(const QDBusMessage &reply)
 {
-    return reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod")
-           || reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownInterface");
+    return reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod") ||
+           reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownInterface");
 }
 
 QString objectPath(const QDBusMessage &reply)
@@ -85,7 +85,8 @@ void DnsSdBrowser::cancel()
 
 void DnsSdBrowser::createWithPrepare()
 {
-    QDBusMessage call = avahiCall(QStringLiteral("/"), Server2Interface, QStringLiteral("ServiceBrowserPrepare"));
+    QDBusMessage call =
+        avahiCall(QStringLiteral("/"), Server2Interface, QStringLiteral("ServiceBrowserPrepare"));
     call << AnyInterface << AnyProtocol << m_type << QString() << 0u;
     // The watcher has no parent: if we are gone when the daemon answers, the
     // browser it made for us is freed instead of left behind.
@@ -177,9 +178,9 @@ void DnsSdBrowser::onBrowserSignal(const QDBusMessage &message)
 void DnsSdBrowser::handleItemNew(const QDBusMessage &message)
 {
     const QList<QVariant> args = message.arguments();
-    if (args.size() != 6 || args[0].typeId() != QMetaType::Int || args[1].typeId() != QMetaType::Int
-        || args[2].typeId() != QMetaType::QString || args[3].typeId() != QMetaType::QString
-        || args[4].typeId() != QMetaType::QString)
+    if (args.size() != 6 || args[0].typeId() != QMetaType::Int || args[1].typeId() != QMetaType::Int ||
+        args[2].typeId() != QMetaType::QString || args[3].typeId() != QMetaType::QString ||
+        args[4].typeId() != QMetaType::QString)
         return;
     Q_EMIT serviceFound(BrowsedService{args[0].toInt(), args[1].toInt(), args[2].toString(),
                                        args[3].toString(), args[4].toString()});

@@ -6,7 +6,8 @@ std::optional<QByteArray> ResolvedService::txtValue(QByteArrayView key) const
 {
     for (const QByteArray &entry : txt) {
         const qsizetype equals = entry.indexOf('=');
-        const QByteArrayView entryKey = equals < 0 ? QByteArrayView(entry) : QByteArrayView(entry).first(equals);
+        const QByteArrayView entryKey =
+            equals < 0 ? QByteArrayView(entry) : QByteArrayView(entry).first(equals);
         // A string that starts with "=" has no key and is skipped.
         if (entryKey.isEmpty() || entryKey.compare(key, Qt::CaseInsensitive) != 0)
             continue;

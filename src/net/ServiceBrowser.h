@@ -26,7 +26,7 @@ struct BrowsedService
 // Where a service instance can be reached, and what it announces about itself.
 struct ResolvedService
 {
-    QString host;  // a numeric address as text
+    QString host; // a numeric address as text
     quint16 port = 0;
     QList<QByteArray> txt; // the TXT record's strings, "key=value" or "key"
 

@@ -8,6 +8,7 @@
 #include "support/MdnsSandbox.h"
 #include "support/TestEnvironment.h"
 
+#include "SpeakerPrinting.h"
 #include <QCoro/QCoroTask>
 #include <QDBusConnection>
 #include <QElapsedTimer>
@@ -16,7 +17,6 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
-#include "SpeakerPrinting.h"
 
 #include <gtest/gtest.h>
 
@@ -33,23 +33,28 @@ namespace {
 
 const QString CastType = QStringLiteral("_googlecast._tcp");
 
-#define REQUIRE_SANDBOX()                                                                                  \
-    do {                                                                                                   \
-        QString why;                                                                                       \
-        PEALIX_REQUIRE(::pealix::test::insideMdnsSandbox(&why),                                            \
-                       ("refusing to browse outside the mDNS sandbox: " + why).toStdString());             \
+#define REQUIRE_SANDBOX()                                                                                    \
+    do {                                                                                                     \
+        QString why;                                                                                         \
+        PEALIX_REQUIRE(::pealix::test::insideMdnsSandbox(&why),                                              \
+                       ("refusing to browse outside the mDNS sandbox: " + why).toStdString());               \
     } while (0)
 
 QList<Speaker> sortedById(QList<Speaker> speakers)
 {
-    std::sort(speakers.begin(), speakers.end(), [](const Speaker &a, const Speaker &b) { return a.id < b.id; });
+    std::sort(speakers.begin(), speakers.end(),
+              [](const Speaker &a, const Speaker &b) { return a.id < b.id; });
     return speakers;
 }
 
 Speaker castSpeaker(const QString &id, const QString &name, qint64 port)
 {
-    return Speaker{QStringLiteral("cast:") + id, SpeakerKind::Chromecast, name, QStringLiteral("127.0.0.1"),
-                   port, std::nullopt};
+    return Speaker{QStringLiteral("cast:") + id,
+                   SpeakerKind::Chromecast,
+                   name,
+                   QStringLiteral("127.0.0.1"),
+                   port,
+                   std::nullopt};
 }
 
 class AvahiDiscoveryTest : public ::testing::Test
@@ -103,8 +108,8 @@ TEST_F(AvahiDiscoveryTest, TurnsAnnouncedServicesIntoSpeakers)
     // Two services with one id make one speaker, and a consistent one.
     const Speaker &twin = found[3];
     EXPECT_EQ(twin.id, QStringLiteral("cast:twin"));
-    EXPECT_TRUE((twin.name == QLatin1String("A") && twin.port == 8021)
-                || (twin.name == QLatin1String("B") && twin.port == 8022))
+    EXPECT_TRUE((twin.name == QLatin1String("A") && twin.port == 8021) ||
+                (twin.name == QLatin1String("B") && twin.port == 8022))
         << twin.name.toStdString() << " " << twin.port;
 }
 
@@ -135,19 +140,21 @@ TEST_F(AvahiDiscoveryTest, ABusWithoutAvahiFindsNothing)
     const QString socket = dir.filePath(QStringLiteral("bus"));
     QFile config(dir.filePath(QStringLiteral("bus.conf")));
     ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write(QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\""
-                                " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">"
-                                "<busconfig><type>custom</type><listen>unix:path=%1</listen>"
-                                "<auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
-                                "<allow own=\"*\"/><allow send_destination=\"*\"/>"
-                                "<allow receive_sender=\"*\"/></policy></busconfig>")
-                     .arg(socket)
-                     .toUtf8());
+    config.write(
+        QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\""
+                       " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">"
+                       "<busconfig><type>custom</type><listen>unix:path=%1</listen>"
+                       "<auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
+                       "<allow own=\"*\"/><allow send_destination=\"*\"/>"
+                       "<allow receive_sender=\"*\"/></policy></busconfig>")
+            .arg(socket)
+            .toUtf8());
     config.close();
     QProcess daemon;
     daemon.setProcessChannelMode(QProcess::MergedChannels);
-    daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + config.fileName(),
-                                                 QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+    daemon.start(QStringLiteral("dbus-daemon"),
+                 {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
+                  QStringLiteral("--print-address")});
     ASSERT_TRUE(daemon.waitForReadyRead(10'000)) << "dbus-daemon did not start";
 
     {
@@ -179,7 +186,8 @@ TEST_F(AvahiDiscoveryTest, AStoreScanFindsTheCastDevices)
     QCoro::waitFor(store.scan());
     const qint64 elapsed = clock.elapsed();
 
-    EXPECT_EQ(store.speakers(), QList<Speaker>{castSpeaker(QStringLiteral("hall"), QStringLiteral("Hall"), 8050)});
+    EXPECT_EQ(store.speakers(),
+              QList<Speaker>{castSpeaker(QStringLiteral("hall"), QStringLiteral("Hall"), 8050)});
     std::printf("[ figures  ] scan with one Cast device in the sandbox took %lld ms\n",
                 static_cast<long long>(elapsed));
 }

@@ -2,12 +2,12 @@
 #include "net/DnsSdBrowser.h"
 #include "net/ServiceBrowser.h"
 
+#include "SpeakerPrinting.h"
 #include <QCoro/QCoroTask>
 #include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QTimer>
-#include "SpeakerPrinting.h"
 
 #include <gtest/gtest.h>
 
@@ -119,16 +119,22 @@ TEST(ChromecastDiscoveryRules, IdentityComesFromNonEmptyTxtValues)
     EXPECT_EQ(identify({"fn=", "id="}), QStringLiteral("Chromecast-1f2e|Chromecast-1f2e"));
     EXPECT_EQ(identify({"id", "fn"}), QStringLiteral("Chromecast-1f2e|Chromecast-1f2e"));
     // DNS-SD keys ignore case and only a key's first string counts.
-    EXPECT_EQ(identify({"ID=first", "id=second", "FN=K\xc3\xbc" "che"}), QStringLiteral("first|K\u00fcche"));
+    EXPECT_EQ(identify({"ID=first", "id=second",
+                        "FN=K\xc3\xbc"
+                        "che"}),
+              QStringLiteral("first|K\u00fcche"));
     EXPECT_EQ(identify({"=id=x", "md=Chromecast", "fn=a=b"}), QStringLiteral("Chromecast-1f2e|a=b"));
 }
 
 TEST(ChromecastDiscoveryRules, HostStringDropsTheZoneAndNormalisesAddresses)
 {
     EXPECT_EQ(ChromecastDiscovery::hostString(QStringLiteral("fe80::1%en0")), QStringLiteral("fe80::1"));
-    EXPECT_EQ(ChromecastDiscovery::hostString(QStringLiteral("FE80:0:0:0:0:0:0:1%2")), QStringLiteral("fe80::1"));
-    EXPECT_EQ(ChromecastDiscovery::hostString(QStringLiteral("192.168.1.20")), QStringLiteral("192.168.1.20"));
-    EXPECT_EQ(ChromecastDiscovery::hostString(QStringLiteral("kitchen.local")), QStringLiteral("kitchen.local"));
+    EXPECT_EQ(ChromecastDiscovery::hostString(QStringLiteral("FE80:0:0:0:0:0:0:1%2")),
+              QStringLiteral("fe80::1"));
+    EXPECT_EQ(ChromecastDiscovery::hostString(QStringLiteral("192.168.1.20")),
+              QStringLiteral("192.168.1.20"));
+    EXPECT_EQ(ChromecastDiscovery::hostString(QStringLiteral("kitchen.local")),
+              QStringLiteral("kitchen.local"));
 }
 
 TEST_F(ChromecastDiscoveryTest, AnEmptyNetworkGivesAnEmptyListWhenTheWindowCloses)
@@ -151,8 +157,10 @@ TEST_F(ChromecastDiscoveryTest, ResolvesEachDeviceOnceAndKeepsTheFirstOfASharedI
                       {device(QStringLiteral("fe80::5%eth0"), 8009, {"fn=Kitchen speaker", "id=abc"})});
     m_browser->answer(QStringLiteral("Plain"), {device(QStringLiteral("192.168.1.20"), 8010)});
     // Twin-B answers first, yet Twin-A was reported first and is the one kept.
-    m_browser->answer(QStringLiteral("Twin-A"), {device(QStringLiteral("10.1.1.1"), 1, {"id=twin", "fn=A"}), 80});
-    m_browser->answer(QStringLiteral("Twin-B"), {device(QStringLiteral("10.1.1.2"), 2, {"id=twin", "fn=B"}), 0});
+    m_browser->answer(QStringLiteral("Twin-A"),
+                      {device(QStringLiteral("10.1.1.1"), 1, {"id=twin", "fn=A"}), 80});
+    m_browser->answer(QStringLiteral("Twin-B"),
+                      {device(QStringLiteral("10.1.1.2"), 2, {"id=twin", "fn=B"}), 0});
     m_browser->answer(QStringLiteral("Gone"), {std::nullopt});
 
     const QList<Speaker> speakers = run();

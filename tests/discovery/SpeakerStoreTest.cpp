@@ -1,11 +1,11 @@
 #include "model/SpeakerStore.h"
 #include "net/OneShot.h"
 
+#include "SpeakerPrinting.h"
 #include <QCoro/QCoroTask>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include "SpeakerPrinting.h"
 
 #include <gtest/gtest.h>
 
@@ -20,14 +20,18 @@ namespace {
 
 Speaker sonos(const QString &id, const QString &name)
 {
-    return Speaker{QStringLiteral("sonos:") + id, SpeakerKind::Sonos, name, QStringLiteral("127.0.0.1"), 1400,
-                   id};
+    return Speaker{
+        QStringLiteral("sonos:") + id, SpeakerKind::Sonos, name, QStringLiteral("127.0.0.1"), 1400, id};
 }
 
 Speaker cast(const QString &id, const QString &name)
 {
-    return Speaker{QStringLiteral("cast:") + id, SpeakerKind::Chromecast, name, QStringLiteral("127.0.0.2"),
-                   8009, std::nullopt};
+    return Speaker{QStringLiteral("cast:") + id,
+                   SpeakerKind::Chromecast,
+                   name,
+                   QStringLiteral("127.0.0.2"),
+                   8009,
+                   std::nullopt};
 }
 
 // A discovery whose answer the test sets beforehand; with `hold` it answers only
@@ -74,8 +78,8 @@ class SpeakerStoreTest : public ::testing::Test
 protected:
     std::unique_ptr<Preferences> openPreferences()
     {
-        return std::make_unique<Preferences>(
-            std::make_unique<QSettings>(m_dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat));
+        return std::make_unique<Preferences>(std::make_unique<QSettings>(
+            m_dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat));
     }
 
     std::unique_ptr<SpeakerStore> makeStore()
