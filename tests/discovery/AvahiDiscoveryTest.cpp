@@ -3,17 +3,13 @@
 #include "cast/CastSpeakerDiscovery.h"
 #include "cast/ChromecastDiscovery.h"
 #include "model/SpeakerStore.h"
-#include "net/DnsSdBrowser.h"
 #include "support/AvahiPublisher.h"
 #include "support/MdnsSandbox.h"
 #include "support/TestEnvironment.h"
 
 #include "SpeakerPrinting.h"
 #include <QCoro/QCoroTask>
-#include <QDBusConnection>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -131,45 +127,6 @@ TEST_F(AvahiDiscoveryTest, OnlyDevicesAppearingInTheWindowCountAndTheDeadlineCut
     const QList<Speaker> found = QCoro::waitFor(task);
     EXPECT_EQ(found, QList<Speaker>{castSpeaker(QStringLiteral("During"), QStringLiteral("During"), 8030)});
     EXPECT_GE(clock.elapsed(), qint64((Window + ChromecastDiscovery::GraceSeconds) * 1000));
-}
-
-TEST_F(AvahiDiscoveryTest, ABusWithoutAvahiFindsNothing)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString socket = dir.filePath(QStringLiteral("bus"));
-    QFile config(dir.filePath(QStringLiteral("bus.conf")));
-    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write(
-        QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\""
-                       " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">"
-                       "<busconfig><type>custom</type><listen>unix:path=%1</listen>"
-                       "<auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
-                       "<allow own=\"*\"/><allow send_destination=\"*\"/>"
-                       "<allow receive_sender=\"*\"/></policy></busconfig>")
-            .arg(socket)
-            .toUtf8());
-    config.close();
-    QProcess daemon;
-    daemon.setProcessChannelMode(QProcess::MergedChannels);
-    daemon.start(QStringLiteral("dbus-daemon"),
-                 {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
-                  QStringLiteral("--print-address")});
-    ASSERT_TRUE(daemon.waitForReadyRead(10'000)) << "dbus-daemon did not start";
-
-    {
-        const QDBusConnection bus = QDBusConnection::connectToBus(QStringLiteral("unix:path=") + socket,
-                                                                  QStringLiteral("without-avahi"));
-        ASSERT_TRUE(bus.isConnected());
-        // Even with devices announced on the real sandbox daemon, this bus cannot see them.
-        publish(QStringLiteral("Elsewhere"), 8040);
-        waitAllEstablished();
-        ChromecastDiscovery discovery(new pealix::net::DnsSdBrowser(CastType, bus));
-        EXPECT_TRUE(QCoro::waitFor(discovery.discover(0.3)).isEmpty());
-    }
-    QDBusConnection::disconnectFromBus(QStringLiteral("without-avahi"));
-    daemon.terminate();
-    daemon.waitForFinished(3000);
 }
 
 TEST_F(AvahiDiscoveryTest, AStoreScanFindsTheCastDevices)
