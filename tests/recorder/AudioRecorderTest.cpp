@@ -9,6 +9,7 @@
 #include <QCoro/QCoroProcess>
 #include <QCoro/QCoroSignal>
 #include <QCoro/QCoroTask>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -230,47 +231,74 @@ TEST_F(AudioRecorderTest, unusableTemporaryFolderFailsStartWithAReadableReason)
     EXPECT_FALSE(recorder.stop());
 }
 
-// Puts the virtual microphone back whatever the test did to it.
-struct MicrophoneRestorer
+// Connects this process to the server through a socket of its own, so that
+// closing that socket cuts off this process alone: to the recorder it looks
+// as if the microphone and the whole sound server vanished at once.
+class PrivateServerSocket
 {
-    ~MicrophoneRestorer()
+public:
+    bool open(const QString &dir)
     {
-        runQuietly(QStringLiteral("pactl"),
-                   {QStringLiteral("load-module"), QStringLiteral("module-remap-source"),
-                    QStringLiteral("master=vmic_sink.monitor"), QStringLiteral("source_name=vmic"),
-                    QStringLiteral("source_properties=device.description=VirtualMic")});
-        runQuietly(QStringLiteral("pactl"), {QStringLiteral("set-default-source"), QStringLiteral("vmic")});
+        const QString socket = dir + QStringLiteral("/native-private-%1").arg(QCoreApplication::applicationPid());
+        QProcess load;
+        load.start(pealix::test::findProgram(QStringLiteral("pactl")),
+                   {QStringLiteral("load-module"), QStringLiteral("module-native-protocol-unix"),
+                    QStringLiteral("auth-anonymous=1"), QStringLiteral("socket=") + socket});
+        if (!load.waitForFinished(15000) || load.exitCode() != 0)
+            return false;
+        m_module = QString::fromLatin1(load.readAllStandardOutput().trimmed());
+        qputenv("PULSE_SERVER", "unix:" + socket.toUtf8());
+        return !m_module.isEmpty();
     }
+    bool close()
+    {
+        const bool closed = !m_module.isEmpty()
+            && runQuietly(QStringLiteral("pactl"), {QStringLiteral("unload-module"), m_module});
+        m_module.clear();
+        return closed;
+    }
+    ~PrivateServerSocket() { close(); }
+
+private:
+    QString m_module;
 };
 
 TEST_F(AudioRecorderTest, microphoneVanishingMidRecordingStillYieldsTheCapturedClip)
 {
     const QString wav = speechFile(QStringLiteral("Testing one two three"));
+    // Before this process first talks to the sound server.
+    PrivateServerSocket privateSocket;
+    ASSERT_TRUE(privateSocket.open(vmicDir()));
     AudioRecorder recorder;
     ASSERT_FALSE(recorder.start());
     ASSERT_TRUE(QCoro::waitFor(playIntoMicrophone(wav)));
-    const double before = recorder.recorder()->currentTime();
-    EXPECT_GT(before, 0.5);
-    {
-        MicrophoneRestorer restorer;
-        ASSERT_TRUE(runQuietly(QStringLiteral("pactl"), {QStringLiteral("unload-module"),
-                                                          QStringLiteral("module-remap-source")}));
-        std::vector<Reading> readings;
-        MeterPoller poller(recorder, readings);
-        QCoro::waitFor(awaitTicks(&poller.timer(), 4));
-        const auto clip = recorder.stop();
-        ASSERT_TRUE(clip);
-        EXPECT_GE(clip->duration, before);
-        const auto duration = audioFileDuration(clip->url.toLocalFile());
-        ASSERT_TRUE(duration);
-        EXPECT_NEAR(*duration, clip->duration, 0.01);
-        const auto mean = pealix::test::decodedMeanVolume(clip->url.toLocalFile());
-        ASSERT_TRUE(mean);
-        EXPECT_GT(*mean, -60.0);
-    }
-    // With the microphone back, recording works again.
-    ASSERT_FALSE(recorder.start());
-    EXPECT_TRUE(recorder.stop());
+    ASSERT_TRUE(privateSocket.close());
+
+    std::vector<Reading> readings;
+    MeterPoller poller(recorder, readings);
+    QCoro::waitFor(awaitTicks(&poller.timer(), 3));
+    const double captured = recorder.recorder()->currentTime();
+    EXPECT_GT(captured, 0.5);
+    // Nothing more arrives: the stream really is gone.
+    QCoro::waitFor(awaitTicks(&poller.timer(), 3));
+    EXPECT_EQ(recorder.recorder()->currentTime(), captured);
+
+    const auto clip = recorder.stop();
+    ASSERT_TRUE(clip);
+    EXPECT_DOUBLE_EQ(clip->duration, captured);
+    const auto duration = audioFileDuration(clip->url.toLocalFile());
+    ASSERT_TRUE(duration);
+    EXPECT_NEAR(*duration, clip->duration, 0.01);
+    const auto mean = pealix::test::decodedMeanVolume(clip->url.toLocalFile());
+    ASSERT_TRUE(mean);
+    EXPECT_GT(*mean, -60.0);
+
+    // With the server gone the next start fails readably instead of hanging.
+    const auto error = recorder.start();
+    if (error)
+        EXPECT_FALSE(error->description.isEmpty());
+    else
+        EXPECT_TRUE(recorder.stop());
 }
 
 } // namespace
