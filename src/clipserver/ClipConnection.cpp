@@ -1,5 +1,6 @@
 #include "clipserver/ClipConnection.h"
 
+#include "clipserver/ClipBody.h"
 #include "clipserver/ClipResponse.h"
 
 #include <QSocketNotifier>
@@ -7,6 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <sys/sendfile.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -26,7 +29,8 @@ bool wouldBlock(int error)
 
 } // namespace
 
-ClipConnection::ClipConnection(int descriptor, QPointer<QObject> server, QByteArray payload, Limits limits)
+ClipConnection::ClipConnection(int descriptor, QPointer<QObject> server, std::shared_ptr<const ClipBody> payload,
+                               Limits limits)
     : m_descriptor(descriptor), m_server(std::move(server)), m_payload(std::move(payload)), m_limits(limits)
 {
     m_clock.start();
@@ -41,8 +45,13 @@ ClipConnection::~ClipConnection()
 void ClipConnection::start()
 {
     // The request usually arrives with the connection; reading at once saves a
-    // round through the event loop.
+    // round through the event loop, and when the whole exchange ends here the
+    // object can go at once instead of through a posted deletion.
+    m_starting = true;
     readHead();
+    m_starting = false;
+    if (m_phase == Phase::Closed)
+        delete this;
 }
 
 void ClipConnection::readHead()
@@ -89,7 +98,7 @@ void ClipConnection::respond(qsizetype headLength)
     // the close does not reset the connection under the client's feet.
     m_unreadInput = m_buffer.size() > headLength + 4;
     const ClipResponse response =
-        buildClipResponse(QByteArrayView(m_buffer.constData(), headLength), m_payload.size());
+        buildClipResponse(QByteArrayView(m_buffer.constData(), headLength), m_payload ? m_payload->size() : 0);
     m_buffer = QByteArray();
     m_header = response.header;
     m_bodyStart = response.bodyStart;
@@ -104,32 +113,13 @@ void ClipConnection::writeResponse()
 {
     const qint64 total = m_header.size() + m_bodyLength;
     while (m_sent < total) {
-        iovec parts[2];
-        int count = 0;
-        if (m_sent < m_header.size()) {
-            parts[count].iov_base = const_cast<char *>(m_header.constData()) + m_sent;
-            parts[count].iov_len = size_t(m_header.size() - m_sent);
-            ++count;
-        }
-        if (m_bodyLength > 0) {
-            const qint64 bodySent = std::max<qint64>(0, m_sent - m_header.size());
-            parts[count].iov_base = const_cast<char *>(m_payload.constData()) + m_bodyStart + bodySent;
-            parts[count].iov_len = size_t(m_bodyLength - bodySent);
-            ++count;
-        }
-        msghdr message{};
-        message.msg_iov = parts;
-        message.msg_iovlen = count;
-        // MSG_NOSIGNAL: a client that hung up must not take the process down with SIGPIPE.
-        const ssize_t written = ::sendmsg(m_descriptor, &message, MSG_NOSIGNAL);
+        const qint64 written = writeSome();
         if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            if (wouldBlock(errno)) {
-                watchWrite();
-                return;
-            }
             close();
+            return;
+        }
+        if (written == 0) {
+            watchWrite();
             return;
         }
         m_sent += written;
@@ -138,9 +128,61 @@ void ClipConnection::writeResponse()
     finishResponse();
 }
 
+qint64 ClipConnection::writeSome()
+{
+    const qint64 headerLeft = m_header.size() - m_sent;
+    const qint64 bodySent = std::max<qint64>(0, m_sent - m_header.size());
+    const qint64 bodyLeft = m_bodyLength - bodySent;
+    const int sealedCopy = m_payload ? m_payload->descriptor() : -1;
+    for (;;) {
+        ssize_t written;
+        if (headerLeft > 0 && (sealedCopy < 0 || bodyLeft == 0)) {
+            // Header and body together from memory.
+            iovec parts[2];
+            int count = 0;
+            parts[count++] = {const_cast<char *>(m_header.constData()) + m_sent, size_t(headerLeft)};
+            if (bodyLeft > 0)
+                parts[count++] = {const_cast<char *>(m_payload->bytes().constData()) + m_bodyStart, size_t(bodyLeft)};
+            msghdr message{};
+            message.msg_iov = parts;
+            message.msg_iovlen = count;
+            // MSG_NOSIGNAL: a client that hung up must not take the process down with SIGPIPE.
+            written = ::sendmsg(m_descriptor, &message, MSG_NOSIGNAL);
+        } else if (headerLeft > 0) {
+            // MSG_MORE holds the header back until the body joins it in full segments.
+            written = ::send(m_descriptor, m_header.constData() + m_sent, size_t(headerLeft), MSG_NOSIGNAL | MSG_MORE);
+        } else if (sealedCopy >= 0) {
+            // sendfile() has no MSG_NOSIGNAL: hold SIGPIPE back on this thread
+            // and take a pending one off the queue before letting signals in again.
+            sigset_t pipeOnly;
+            sigset_t previous;
+            sigemptyset(&pipeOnly);
+            sigaddset(&pipeOnly, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous);
+            off_t offset = off_t(m_bodyStart + bodySent);
+            written = ::sendfile(m_descriptor, sealedCopy, &offset, size_t(bodyLeft));
+            const int error = errno;
+            if (written < 0 && error == EPIPE) {
+                const timespec immediately{0, 0};
+                sigtimedwait(&pipeOnly, nullptr, &immediately);
+            }
+            pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+            errno = error;
+        } else {
+            written = ::send(m_descriptor, m_payload->bytes().constData() + m_bodyStart + bodySent, size_t(bodyLeft),
+                             MSG_NOSIGNAL);
+        }
+        if (written >= 0)
+            return written == 0 ? -1 : written;
+        if (errno == EINTR)
+            continue;
+        return wouldBlock(errno) ? 0 : -1;
+    }
+}
+
 void ClipConnection::finishResponse()
 {
-    m_payload = QByteArray();
+    m_payload.reset();
     m_header = QByteArray();
     int pending = 0;
     if (!m_unreadInput && (::ioctl(m_descriptor, FIONREAD, &pending) != 0 || pending == 0)) {
@@ -194,9 +236,10 @@ void ClipConnection::close()
     }
     ::close(m_descriptor);
     m_descriptor = -1;
-    m_payload = QByteArray();
+    m_payload.reset();
     m_buffer = QByteArray();
-    deleteLater();
+    if (!m_starting)
+        deleteLater();
 }
 
 void ClipConnection::watchRead()

@@ -6,15 +6,18 @@
 #include <QPointer>
 
 #include <chrono>
+#include <memory>
 
 class QSocketNotifier;
 
 namespace pealix {
 
+class ClipBody;
+
 // One accepted connection of the clip server: reads one request head, writes
 // one response and closes. It lives on its own once started, so a response in
-// flight finishes even after the server has stopped or gone away; the clip
-// bytes it sends are its own shared copy of the server's payload.
+// flight finishes even after the server has stopped or gone away; it holds
+// its own reference to the clip it sends.
 class ClipConnection : public QObject
 {
     Q_OBJECT
@@ -28,10 +31,12 @@ public:
     };
 
     // Takes ownership of `descriptor`, which must be a non-blocking socket.
-    ClipConnection(int descriptor, QPointer<QObject> server, QByteArray payload, Limits limits);
+    ClipConnection(int descriptor, QPointer<QObject> server, std::shared_ptr<const ClipBody> payload,
+                   Limits limits);
     ~ClipConnection() override;
 
-    // Serves the connection; the object deletes itself when done.
+    // Serves the connection; the object deletes itself when done, possibly
+    // before this returns.
     void start();
 
     // A request head longer than this without its blank line is refused.
@@ -46,6 +51,8 @@ private:
     void readHead();
     void respond(qsizetype headLength);
     void writeResponse();
+    // Bytes written by one system call, 0 when the socket is full, -1 on failure.
+    qint64 writeSome();
     void finishResponse();
     void drainInput();
     void close();
@@ -58,7 +65,7 @@ private:
 
     int m_descriptor;
     QPointer<QObject> m_server;
-    QByteArray m_payload;
+    std::shared_ptr<const ClipBody> m_payload;
     Limits m_limits;
     Phase m_phase = Phase::ReadingHead;
 
@@ -68,6 +75,7 @@ private:
     qint64 m_bodyLength = 0;
     qint64 m_sent = 0;
     bool m_unreadInput = false;
+    bool m_starting = false;
 
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;

@@ -1,5 +1,6 @@
 #include "clipserver/ClipServer.h"
 
+#include "clipserver/ClipBody.h"
 #include "clipserver/ClipConnection.h"
 #include "clipserver/ClipListener.h"
 #include "clipserver/ClipServerError.h"
@@ -8,6 +9,9 @@
 #include <QHostAddress>
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace pealix {
@@ -43,7 +47,7 @@ QCoro::Task<quint16> ClipServer::start(QString clipPath)
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw ClipServerError(file.errorString());
-    m_payload = std::move(bytes);
+    m_payload = ClipBody::make(std::move(bytes));
 
     auto *listener = new ClipListener([this](qintptr descriptor) { acceptConnection(descriptor); }, this);
     // The dual-stack address: IPv4 clients (the URL speakers get is IPv4) and
@@ -54,6 +58,12 @@ QCoro::Task<quint16> ClipServer::start(QString clipPath)
         throw ClipServerError(reason);
     }
     m_listener = listener;
+    // Hand over connections only once their request has arrived: most requests
+    // are then answered in one go, without waiting on the event loop. A client
+    // that stays silent is still handed over after about a second.
+    const int deferSeconds = 1;
+    ::setsockopt(int(m_listener->socketDescriptor()), IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds,
+                 sizeof(deferSeconds));
     // Listening is synchronous here: once listen() returns, connections are accepted.
     m_port = m_listener->serverPort();
     co_return m_port;
@@ -67,7 +77,7 @@ void ClipServer::stop()
         m_listener = nullptr;
     }
     // Connections hold their own references, so this never frees bytes in use.
-    m_payload = QByteArray();
+    m_payload.reset();
     m_port = 0;
 }
 

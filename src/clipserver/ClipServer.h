@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -8,9 +7,11 @@
 #include <QCoro/QCoroTask>
 
 #include <chrono>
+#include <memory>
 
 namespace pealix {
 
+class ClipBody;
 class ClipListener;
 
 // Publishes one clip over HTTP/1.1 for the length of one broadcast: every path
@@ -48,7 +49,7 @@ private:
     void acceptConnection(qintptr descriptor);
 
     ClipListener *m_listener = nullptr;
-    QByteArray m_payload;
+    std::shared_ptr<const ClipBody> m_payload;
     quint16 m_port = 0;
     std::chrono::milliseconds m_idleLimit = defaultIdleLimit;
 };
