@@ -186,16 +186,6 @@ TEST(HotkeyManagerSources, SourceThatCannotStartIsSkippedAndExplained)
     EXPECT_EQ(presses, 1);
 }
 
-TEST(HotkeyManagerSources, WithoutAnySystemSourceTheProblemIsStillNamed)
-{
-    std::vector<std::unique_ptr<KeyEventSource>> sources;
-    sources.push_back(std::make_unique<FakeKeyEventSource>(false));
-    HotkeyManager manager(HotkeyConfig::defaultChord(), std::move(sources));
-    manager.start();
-    EXPECT_FALSE(manager.isMonitoring());
-    EXPECT_FALSE(manager.monitoringProblem().isEmpty());
-}
-
 TEST_F(HotkeyManagerTest, CopiesOfOneKeystrokeFromBothSourcesCountOnce)
 {
     m_manager->start();
@@ -223,20 +213,6 @@ TEST_F(HotkeyManagerTest, CopiesOfOneKeystrokeFromBothSourcesCountOnce)
     m_global->type(Grave, Chord, false);
     m_global->type(Grave, Chord, true);
     EXPECT_EQ(m_presses, 4);
-}
-
-TEST_F(HotkeyManagerTest, CallbacksMayStopTheManager)
-{
-    m_manager->setOnPress([this] {
-        ++m_presses;
-        m_manager->stop();
-    });
-    m_manager->start();
-    m_global->type(Grave, Chord, true, 10);
-    EXPECT_EQ(m_presses, 1);
-    EXPECT_FALSE(m_manager->isDown());
-    m_global->type(Grave, Chord, false, 20);
-    EXPECT_EQ(m_releases, 0);
 }
 
 } // namespace

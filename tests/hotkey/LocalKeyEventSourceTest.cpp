@@ -1,5 +1,4 @@
 // Our own windows' key events, as Qt delivers them on X11.
-#include "engine/HotkeyManager.h"
 #include "engine/LocalKeyEventSource.h"
 #include "model/HotkeyConfig.h"
 
@@ -77,28 +76,6 @@ TEST(LocalKeyEventSource, SeesEachKeystrokeOnceAtItsWindowOnlyWhileStarted)
     source.stop();
     deliver(&window, QEvent::KeyPress);
     EXPECT_EQ(seen.size(), 2u);
-}
-
-TEST(LocalKeyEventSource, DrivesTheManagerWithoutAnySystemSource)
-{
-    std::vector<std::unique_ptr<KeyEventSource>> sources;
-    sources.push_back(std::make_unique<LocalKeyEventSource>());
-    HotkeyManager manager(HotkeyConfig::defaultChord(), std::move(sources));
-    int presses = 0;
-    int releases = 0;
-    manager.setOnPress([&] { ++presses; });
-    manager.setOnRelease([&] { ++releases; });
-    manager.start();
-
-    QWindow window;
-    for (int i = 0; i < 3; ++i) { // the first press and two repeats
-        const auto press = keyEvent(QEvent::KeyPress, GraveKeycode, 0x60, Qt::AltModifier | Qt::MetaModifier);
-        QCoreApplication::sendEvent(&window, press.get());
-    }
-    const auto release = keyEvent(QEvent::KeyRelease, GraveKeycode, 0x60, Qt::NoModifier);
-    QCoreApplication::sendEvent(&window, release.get());
-    EXPECT_EQ(presses, 1);
-    EXPECT_EQ(releases, 1);
 }
 
 } // namespace

@@ -43,7 +43,7 @@ stop)
     # Only the process we started, should the PID have been reused meanwhile.
     if tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q '^Xvfb '; then
         kill "$pid"
-        timeout 10 tail --pid="$pid" -f /dev/null || kill -9 "$pid" 2>/dev/null || true
+        timeout 10 tail --pid="$pid" -s 0.05 -f /dev/null || kill -9 "$pid" 2>/dev/null || true
     fi
     rm -rf "$state"
     ;;

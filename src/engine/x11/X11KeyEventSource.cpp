@@ -9,7 +9,41 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace pealix {
+
+namespace {
+
+// Xlib's handler for a broken connection is process-wide, and its default
+// prints and ends the process. Ours lets the connections of key sources fail
+// alone (their exit handler marks them) and hands every other one (Qt's own)
+// to whoever handled them before.
+std::vector<Display *> g_sourceDisplays;
+XIOErrorHandler g_previousIoErrorHandler = nullptr;
+
+int onIoError(Display *display)
+{
+    if (std::find(g_sourceDisplays.begin(), g_sourceDisplays.end(), display) != g_sourceDisplays.end())
+        return 0;
+    return g_previousIoErrorHandler ? g_previousIoErrorHandler(display) : 0;
+}
+
+void watchForIoErrors(Display *display)
+{
+    if (!g_previousIoErrorHandler)
+        g_previousIoErrorHandler = XSetIOErrorHandler(&onIoError);
+    g_sourceDisplays.push_back(display);
+}
+
+void forgetIoErrors(Display *display)
+{
+    g_sourceDisplays.erase(std::remove(g_sourceDisplays.begin(), g_sourceDisplays.end(), display),
+                           g_sourceDisplays.end());
+}
+
+} // namespace
 
 X11KeyEventSource::X11KeyEventSource(QByteArray displayName, QObject *parent)
     : KeyEventSource(parent), m_displayName(std::move(displayName))
@@ -33,6 +67,7 @@ bool X11KeyEventSource::start()
     }
     m_connectionLost = false;
     // A lost server must end this source, not the process (Xlib's default).
+    watchForIoErrors(m_display);
     XSetIOErrorExitHandler(m_display, &X11KeyEventSource::onConnectionLost, this);
 
     int event = 0;
@@ -80,6 +115,7 @@ void X11KeyEventSource::closeConnection()
     }
     if (m_display) {
         XCloseDisplay(m_display);
+        forgetIoErrors(m_display);
         m_display = nullptr;
     }
     m_heldModifier.fill(0);
