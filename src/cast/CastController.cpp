@@ -22,6 +22,9 @@ const QString connectPayload = QStringLiteral(R"({"type":"CONNECT"})");
 const QString pongPayload = QStringLiteral(R"({"type":"PONG"})");
 const QString pingMarker = QStringLiteral(R"("PING")");
 constexpr qint64 maxReceiveSize = 65536;
+// Our own messages are tiny; this much unsent means the device stopped reading
+// while it keeps sending (pings we answer), and the backlog would grow for ever.
+constexpr qint64 maxUnsentBytes = 1024 * 1024;
 
 // Milliseconds to hold a clip of `duration` seconds. A length that is not a
 // number or below zero holds for the padding alone; the sum is capped at what a
@@ -100,7 +103,8 @@ QCoro::Task<> CastController::play(QString url, double duration)
 
     net::OneShot<bool> held;
     m_holdDone = held;
-    QTimer::singleShot(holdTime(duration, m_timings.holdPadding), Qt::PreciseTimer, this, [held] { held.complete(true); });
+    QTimer::singleShot(holdTime(duration, m_timings.holdPadding), Qt::PreciseTimer, this,
+                       [held] { held.complete(true); });
     QPointer<CastController> self(this);
     co_await held;
     if (self)
@@ -142,8 +146,8 @@ void CastController::onEncrypted()
     send(platformReceiverId, connectionNamespace, connectPayload);
     ++m_requestID;
     send(platformReceiverId, receiverNamespace,
-         QStringLiteral(R"({"type":"LAUNCH","appId":"CC1AD845","requestId":)") + QString::number(m_requestID) +
-             QLatin1Char('}'));
+         QStringLiteral(R"({"type":"LAUNCH","appId":"CC1AD845","requestId":)") +
+             QString::number(m_requestID) + QLatin1Char('}'));
 }
 
 void CastController::onReadyRead()
@@ -191,8 +195,11 @@ void CastController::handleMessage(const CastProtocol::Message &message)
 
 void CastController::send(const QString &destination, const QString &namespace_, const QString &payload)
 {
-    if (m_conn)
-        m_conn->write(CastProtocol::encode(senderId, destination, namespace_, payload));
+    if (!m_conn)
+        return;
+    m_conn->write(CastProtocol::encode(senderId, destination, namespace_, payload));
+    if (m_conn->bytesToWrite() > maxUnsentBytes)
+        dropConnection();
 }
 
 void CastController::completePrepare(bool prepared)
@@ -204,9 +211,10 @@ void CastController::completePrepare(bool prepared)
 
 void CastController::dropConnection()
 {
-    // A device announcing a frame beyond any sane size is broken or hostile; the
-    // stream cannot be resynchronised, so it ends like a stream the peer closed.
+    // A device announcing a frame beyond any sane size, or never reading what we
+    // send, is broken or hostile; the session ends like a stream the peer closed.
     completePrepare(m_transportID.has_value());
+    m_inbound.clear();
     if (m_conn)
         m_conn->abort();
 }

@@ -10,8 +10,14 @@ namespace {
 
 enum WireType : quint64 { Varint = 0, Fixed64 = 1, LengthDelimited = 2, Fixed32 = 5 };
 
-enum Field : quint64 { ProtocolVersion = 1, SourceId = 2, DestinationId = 3, Namespace = 4, PayloadType = 5,
-                       PayloadUtf8 = 6 };
+enum Field : quint64 {
+    ProtocolVersion = 1,
+    SourceId = 2,
+    DestinationId = 3,
+    Namespace = 4,
+    PayloadType = 5,
+    PayloadUtf8 = 6
+};
 
 // A read position over untrusted bytes; every read reports running out instead of
 // reading past the end.
@@ -106,7 +112,10 @@ QByteArray encode(const QString &source, const QString &destination, const QStri
     const auto length = quint32(body.size());
     QByteArray frame;
     frame.reserve(4 + body.size());
-    frame.append(char(length >> 24)).append(char(length >> 16)).append(char(length >> 8)).append(char(length));
+    frame.append(char(length >> 24))
+        .append(char(length >> 16))
+        .append(char(length >> 8))
+        .append(char(length));
     frame.append(body);
     return frame;
 }

@@ -36,7 +36,8 @@ class CastControllerTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        PEALIX_REQUIRE(TlsTestCertificate::shared().isValid(), TlsTestCertificate::shared().error.toStdString());
+        PEALIX_REQUIRE(TlsTestCertificate::shared().isValid(),
+                       TlsTestCertificate::shared().error.toStdString());
         ASSERT_TRUE(device.start());
         speaker.id = QStringLiteral("cast:fake");
         speaker.kind = SpeakerKind::Chromecast;
@@ -107,8 +108,8 @@ TEST_F(CastControllerTest, FullSessionSendsExactMessagesAndClosesAfterTheHold)
     expectFrame(frames[1], "receiver-0", receiverNs, R"({"type":"LAUNCH","appId":"CC1AD845","requestId":1})");
     expectFrame(frames[2], "web-7", connectionNs, R"({"type":"CONNECT"})");
     expectFrame(frames[3], "web-7", mediaNs,
-                QStringLiteral(R"({"type":"LOAD","requestId":2,"autoplay":true,"media":{"contentId":")") + url +
-                    R"(","streamType":"BUFFERED","contentType":"audio/mp4"}})");
+                QStringLiteral(R"({"type":"LOAD","requestId":2,"autoplay":true,"media":{"contentId":")") +
+                    url + R"(","streamType":"BUFFERED","contentType":"audio/mp4"}})");
     // LOAD reaches the device a little after it is sent, so allow for that transit.
     EXPECT_GE(device.closedAtMs() - frames[3].atMs, 1200 - 50);
     EXPECT_EQ(controller->requestID(), 2);
@@ -119,11 +120,12 @@ TEST_F(CastControllerTest, OnlyTheFirstTransportIdCounts)
 {
     // A status before the application is up, an application list with a
     // non-object (invalid as a whole), then the real one, then a different id.
-    device.setOnLaunch({FakeCastDevice::receiverStatus(QStringLiteral(R"({"type":"RECEIVER_STATUS","status":{}})")),
-                        FakeCastDevice::receiverStatus(status(QStringLiteral(R"([{"transportId":"bad"},3])"))),
-                        FakeCastDevice::receiverStatus(launchedT1),
-                        FakeCastDevice::receiverStatus(status(QStringLiteral(R"([{"transportId":"t-2"}])"))),
-                        FakeCastDevice::ping()});
+    device.setOnLaunch(
+        {FakeCastDevice::receiverStatus(QStringLiteral(R"({"type":"RECEIVER_STATUS","status":{}})")),
+         FakeCastDevice::receiverStatus(status(QStringLiteral(R"([{"transportId":"bad"},3])"))),
+         FakeCastDevice::receiverStatus(launchedT1),
+         FakeCastDevice::receiverStatus(status(QStringLiteral(R"([{"transportId":"t-2"}])"))),
+         FakeCastDevice::ping()});
     ASSERT_EQ(prepare(), true);
     ASSERT_TRUE(waitUntil([this] { return !device.receivedIn(heartbeatNs).isEmpty(); }));
     EXPECT_EQ(controller->transportID(), "t-1");
@@ -216,6 +218,17 @@ TEST_F(CastControllerTest, HostileFramesNeverPrepareAndEndTheSession)
     }
 }
 
+TEST_F(CastControllerTest, DeviceThatPingsButNeverReadsIsCutOff)
+{
+    // Far more pongs than the kernel's socket buffers can absorb.
+    const QByteArray ping = FakeCastDevice::ping().bytes;
+    device.setOnLaunch({FakeCastDevice::raw(ping.repeated(200000))});
+    device.setStopReadingAfterLaunch(true);
+    shorten(60s);
+    EXPECT_EQ(prepare(), false);
+    EXPECT_TRUE(waitUntil([this] { return device.peerClosed(); }));
+}
+
 TEST_F(CastControllerTest, GarbageIsIgnoredAndALargeStatusStillArrives)
 {
     QByteArray garbageBody = QByteArray::fromHex("32ffffffff0f") + "xx"; // a payload longer than the frame
@@ -223,15 +236,16 @@ TEST_F(CastControllerTest, GarbageIsIgnoredAndALargeStatusStillArrives)
     qToBigEndian(quint32(garbageBody.size()), garbage.data());
     garbage.append(garbageBody);
     // Invalid UTF-8 where the JSON needs a value: repaired to U+FFFD, then not JSON.
-    const QByteArray badUtf8 = FakeCastDevice::frame("receiver-0", "sender-0", receiverNs,
-                                                     QStringLiteral(R"({"status":@@@@})"))
-                                   .replace("@@@@", "\xff\xfe\xfd\xfc");
+    const QByteArray badUtf8 =
+        FakeCastDevice::frame("receiver-0", "sender-0", receiverNs, QStringLiteral(R"({"status":@@@@})"))
+            .replace("@@@@", "\xff\xfe\xfd\xfc");
     const QString padding(300 * 1024, QLatin1Char('p'));
     device.setOnLaunch({
         FakeCastDevice::raw(garbage),
         FakeCastDevice::raw(badUtf8),
         FakeCastDevice::receiverStatus(QStringLiteral("[1,2,3]")),
-        FakeCastDevice::receiverStatus(QStringLiteral(R"({"status":{"applications":{"transportId":"obj"}}})")),
+        FakeCastDevice::receiverStatus(
+            QStringLiteral(R"({"status":{"applications":{"transportId":"obj"}}})")),
         FakeCastDevice::receiverStatus(QStringLiteral(R"({"status":{"applications":[{"transportId":7}]}})")),
         FakeCastDevice::message("receiver-0", mediaNs, launchedT1),
         FakeCastDevice::receiverStatus(

@@ -1,5 +1,5 @@
-#include "cast/CastFrameReader.h"
 #include "cast/CastProtocol.h"
+#include "cast/CastFrameReader.h"
 
 #include <gtest/gtest.h>
 
@@ -48,8 +48,8 @@ TEST(CastProtocolEncode, ConnectFrameHasTheExactBytes)
     const QByteArray expected = hex("00000058") + hex("0800") + hex("1208") + "sender-0" + hex("1a0a") +
                                 "receiver-0" + hex("2228") + ns + hex("2800") + hex("3212") + payload;
 
-    const QByteArray frame = CastProtocol::encode("sender-0", "receiver-0", QString::fromLatin1(ns),
-                                                  QString::fromLatin1(payload));
+    const QByteArray frame =
+        CastProtocol::encode("sender-0", "receiver-0", QString::fromLatin1(ns), QString::fromLatin1(payload));
     EXPECT_EQ(frame.toHex(' '), expected.toHex(' '));
     EXPECT_EQ(frame.size(), 4 + 88);
 }
@@ -72,9 +72,14 @@ TEST(CastProtocolEncode, LengthsAreUtf8ByteCountsAsVarints)
 
 TEST(CastProtocolEncode, VarintGroupsLeastSignificantFirst)
 {
-    const std::vector<std::pair<quint64, const char *>> cases = {
-        {0, "00"}, {1, "01"}, {127, "7f"}, {128, "8001"}, {300, "ac02"}, {16384, "808001"},
-        {0xFFFFFFFFull, "ffffffff0f"}, {~0ull, "ffffffffffffffffff01"}};
+    const std::vector<std::pair<quint64, const char *>> cases = {{0, "00"},
+                                                                 {1, "01"},
+                                                                 {127, "7f"},
+                                                                 {128, "8001"},
+                                                                 {300, "ac02"},
+                                                                 {16384, "808001"},
+                                                                 {0xFFFFFFFFull, "ffffffff0f"},
+                                                                 {~0ull, "ffffffffffffffffff01"}};
     for (const auto &[value, bytes] : cases) {
         QByteArray out = "x";
         CastProtocol::appendVarint(value, out);
@@ -87,15 +92,15 @@ TEST(CastProtocolEncode, VarintGroupsLeastSignificantFirst)
 
 TEST(CastProtocolDecode, ReadsWhatEncodeWrites)
 {
-    const QByteArray frame =
-        CastProtocol::encode(reference.source, reference.destination, reference.namespace_, reference.payload);
+    const QByteArray frame = CastProtocol::encode(reference.source, reference.destination,
+                                                  reference.namespace_, reference.payload);
     EXPECT_EQ(CastProtocol::decode(bodyOf(frame)), reference);
 }
 
 TEST(CastProtocolDecode, SkipsFieldsItDoesNotUse)
 {
-    const QByteArray plain = body("sender-0", "receiver-0", "urn:x-cast:com.google.cast.tp.heartbeat",
-                                  R"({"type":"PING"})");
+    const QByteArray plain =
+        body("sender-0", "receiver-0", "urn:x-cast:com.google.cast.tp.heartbeat", R"({"type":"PING"})");
     // Non-zero version and payload type, a binary payload (field 7), an unknown
     // length-delimited field, fixed 32- and 64-bit fields and a long varint.
     QByteArray noisy = hex("0807") + hex("2801") + hex("3a03010203") + hex("4a026869") + hex("6d01020304") +
@@ -122,7 +127,8 @@ TEST(CastProtocolDecode, TruncationKeepsWhatWasRead)
     EXPECT_EQ(CastProtocol::decode(body("src", "", "", "") + hex("3280")), (Message{"src", "", "", ""}));
     // Cut inside a skipped varint and inside fixed-width values.
     EXPECT_EQ(CastProtocol::decode(body("src", "", "", "") + hex("08ff")), (Message{"src", "", "", ""}));
-    EXPECT_EQ(CastProtocol::decode(body("src", "", "", "") + hex("0901020304")), (Message{"src", "", "", ""}));
+    EXPECT_EQ(CastProtocol::decode(body("src", "", "", "") + hex("0901020304")),
+              (Message{"src", "", "", ""}));
     EXPECT_EQ(CastProtocol::decode(body("src", "", "", "") + hex("0d0102")), (Message{"src", "", "", ""}));
     // A length far beyond the body takes what remains.
     EXPECT_EQ(CastProtocol::decode(hex("32ffffffff0f") + "abc"), (Message{"", "", "", "abc"}));
@@ -174,8 +180,8 @@ TEST(CastProtocolFuzz, RandomMessagesRoundTrip)
 TEST(CastProtocolFuzz, GarbageAndCutBodiesDecodeWithoutHarm)
 {
     std::mt19937 rng(7);
-    const QByteArray valid = bodyOf(
-        CastProtocol::encode(reference.source, reference.destination, reference.namespace_, reference.payload));
+    const QByteArray valid = bodyOf(CastProtocol::encode(reference.source, reference.destination,
+                                                         reference.namespace_, reference.payload));
     for (int round = 0; round < 2000; ++round) {
         QByteArray bytes(std::uniform_int_distribution<int>(0, 64)(rng), Qt::Uninitialized);
         for (char &c : bytes)
@@ -223,8 +229,8 @@ TEST(CastFrameReader, RandomSplitsGiveTheSameFrames)
     std::vector<QByteArray> bodies;
     QByteArray stream;
     for (int i = 0; i < 200; ++i) {
-        const QByteArray frame = CastProtocol::encode(QString::number(i), "d", "n",
-                                                      QString(int(rng() % 3000), QLatin1Char('p')));
+        const QByteArray frame =
+            CastProtocol::encode(QString::number(i), "d", "n", QString(int(rng() % 3000), QLatin1Char('p')));
         bodies.push_back(bodyOf(frame));
         stream.append(frame);
     }

@@ -70,8 +70,8 @@ private:
 
 QJsonObject frame(const QString &destination, const QString &ns, const QString &payload)
 {
-    return {{"event", "message"},  {"source", "sender-0"}, {"destination", destination},
-            {"namespace", ns},     {"binary", false},      {"payload", payload}};
+    return {{"event", "message"}, {"source", "sender-0"}, {"destination", destination},
+            {"namespace", ns},    {"binary", false},      {"payload", payload}};
 }
 
 } // namespace

@@ -63,11 +63,20 @@ FakeCastDevice::Frame parse(const QByteArray &body)
             const QString text = QString::fromUtf8(body.mid(pos, qsizetype(*length)));
             pos += qsizetype(*length);
             switch (field) {
-            case 2: frame.source = text; break;
-            case 3: frame.destination = text; break;
-            case 4: frame.namespace_ = text; break;
-            case 6: frame.payload = text; break;
-            default: return {};
+            case 2:
+                frame.source = text;
+                break;
+            case 3:
+                frame.destination = text;
+                break;
+            case 4:
+                frame.namespace_ = text;
+                break;
+            case 6:
+                frame.payload = text;
+                break;
+            default:
+                return {};
             }
         } else {
             return {};
@@ -111,7 +120,8 @@ FakeCastDevice::Step FakeCastDevice::message(const QString &source, const QStrin
 
 FakeCastDevice::Step FakeCastDevice::receiverStatus(const QString &payload)
 {
-    return message(QStringLiteral("receiver-0"), QStringLiteral("urn:x-cast:com.google.cast.receiver"), payload);
+    return message(QStringLiteral("receiver-0"), QStringLiteral("urn:x-cast:com.google.cast.receiver"),
+                   payload);
 }
 
 FakeCastDevice::Step FakeCastDevice::ping(const QString &source)
@@ -177,9 +187,16 @@ void FakeCastDevice::onReadyRead(QSslSocket *socket)
         frame.atMs = m_clock.elapsed();
         m_received.append(frame);
         Q_EMIT frameReceived();
-        if (frame.payload.contains(QLatin1String(R"("type":"LAUNCH")")))
+        if (frame.payload.contains(QLatin1String(R"("type":"LAUNCH")"))) {
+            if (m_stopReading) {
+                socket->setReadBufferSize(1);
+                disconnect(socket, &QSslSocket::readyRead, this, nullptr);
+            }
             play(socket, m_onLaunch);
-        else if (frame.payload.contains(QLatin1String(R"("type":"LOAD")")))
+            if (m_stopReading)
+                return;
+        }
+        if (frame.payload.contains(QLatin1String(R"("type":"LOAD")")))
             play(socket, m_onLoad);
     }
 }

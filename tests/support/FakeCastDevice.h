@@ -47,6 +47,8 @@ public:
     void setAccept(Accept accept) { m_accept = accept; }
     void setOnLaunch(const QList<Step> &steps) { m_onLaunch = steps; }
     void setOnLoad(const QList<Step> &steps) { m_onLoad = steps; }
+    // After LAUNCH the device stops reading, as a wedged device would.
+    void setStopReadingAfterLaunch(bool stop) { m_stopReading = stop; }
 
     static QByteArray frame(const QString &source, const QString &destination, const QString &namespace_,
                             const QString &payload);
@@ -81,6 +83,7 @@ private:
     QElapsedTimer m_clock;
     qint64 m_closedAtMs = -1;
     int m_connections = 0;
+    bool m_stopReading = false;
 };
 
 } // namespace pealix::test

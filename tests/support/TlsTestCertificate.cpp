@@ -31,8 +31,8 @@ TlsTestCertificate make(const QTemporaryDir &dir)
                             QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
                             QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
                             QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
-                            QStringLiteral("/CN=pealix-test-device"), QStringLiteral("-keyout"), result.keyPath,
-                            QStringLiteral("-out"), result.certificatePath});
+                            QStringLiteral("/CN=pealix-test-device"), QStringLiteral("-keyout"),
+                            result.keyPath, QStringLiteral("-out"), result.certificatePath});
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
         process.exitCode() != 0) {
         result.error = QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(process.readAll());
