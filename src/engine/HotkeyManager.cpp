@@ -29,8 +29,8 @@ HotkeyManager::HotkeyManager(const HotkeyConfig &config, QObject *parent)
 {
 }
 
-HotkeyManager::HotkeyManager(const HotkeyConfig &config,
-                             std::vector<std::unique_ptr<KeyEventSource>> sources, QObject *parent)
+HotkeyManager::HotkeyManager(const HotkeyConfig &config, std::vector<std::unique_ptr<KeyEventSource>> sources,
+                             QObject *parent)
     : QObject(parent), m_config(config), m_sources(std::move(sources))
 {
 }

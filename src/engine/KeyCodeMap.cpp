@@ -129,9 +129,9 @@ constexpr std::array<Pair, 110> LinuxToMac{{
 static_assert(std::is_sorted(LinuxToMac.begin(), LinuxToMac.end()));
 
 // Keysyms that name the same keys when the keycode is not an evdev one.
-constexpr quint32 XK_space = 0x20, XK_apostrophe = 0x27, XK_comma = 0x2c, XK_minus = 0x2d,
-                  XK_period = 0x2e, XK_slash = 0x2f, XK_0 = 0x30, XK_9 = 0x39, XK_semicolon = 0x3b,
-                  XK_equal = 0x3d, XK_A = 0x41, XK_Z = 0x5a, XK_bracketleft = 0x5b, XK_backslash = 0x5c,
+constexpr quint32 XK_space = 0x20, XK_apostrophe = 0x27, XK_comma = 0x2c, XK_minus = 0x2d, XK_period = 0x2e,
+                  XK_slash = 0x2f, XK_0 = 0x30, XK_9 = 0x39, XK_semicolon = 0x3b, XK_equal = 0x3d,
+                  XK_A = 0x41, XK_Z = 0x5a, XK_bracketleft = 0x5b, XK_backslash = 0x5c,
                   XK_bracketright = 0x5d, XK_grave = 0x60, XK_a = 0x61, XK_z = 0x7a, XK_BackSpace = 0xff08,
                   XK_Tab = 0xff09, XK_Return = 0xff0d, XK_Escape = 0xff1b, XK_Home = 0xff50, XK_Left = 0xff51,
                   XK_Up = 0xff52, XK_Right = 0xff53, XK_Down = 0xff54, XK_Page_Up = 0xff55,
@@ -145,17 +145,16 @@ constexpr quint32 XK_space = 0x20, XK_apostrophe = 0x27, XK_comma = 0x2c, XK_min
 constexpr std::array<quint32, 26> LettersByAlphabet{30, 48, 46, 32, 18, 33, 34, 35, 23, 36, 37, 38, 50,
                                                     49, 24, 25, 16, 19, 31, 20, 22, 47, 17, 45, 21, 44};
 constexpr std::array<quint32, 10> DigitsFromZero{11, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-constexpr std::array<quint32, 20> FunctionKeys{59,  60,  61,  62,  63,  64,  65,  66,  67,  68,
-                                               87,  88,  183, 184, 185, 186, 187, 188, 189, 190};
+constexpr std::array<quint32, 20> FunctionKeys{59, 60, 61,  62,  63,  64,  65,  66,  67,  68,
+                                               87, 88, 183, 184, 185, 186, 187, 188, 189, 190};
 
 constexpr std::array<Pair, 27> OtherKeysyms{{
-    {XK_space, 57},      {XK_apostrophe, 40},   {XK_comma, 51},       {XK_minus, 12},
-    {XK_period, 52},     {XK_slash, 53},        {XK_semicolon, 39},   {XK_equal, 13},
-    {XK_bracketleft, 26}, {XK_backslash, 43},   {XK_bracketright, 27}, {XK_grave, 41},
-    {XK_BackSpace, 14},  {XK_Tab, 15},          {XK_Return, 28},      {XK_Escape, 1},
-    {XK_Home, 102},      {XK_Left, 105},        {XK_Up, 103},         {XK_Right, 106},
-    {XK_Down, 108},      {XK_Page_Up, 104},     {XK_Page_Down, 109},  {XK_End, 107},
-    {XK_Insert, 110},    {XK_Caps_Lock, 58},    {XK_Delete, 111},
+    {XK_space, 57},        {XK_apostrophe, 40}, {XK_comma, 51},      {XK_minus, 12},       {XK_period, 52},
+    {XK_slash, 53},        {XK_semicolon, 39},  {XK_equal, 13},      {XK_bracketleft, 26}, {XK_backslash, 43},
+    {XK_bracketright, 27}, {XK_grave, 41},      {XK_BackSpace, 14},  {XK_Tab, 15},         {XK_Return, 28},
+    {XK_Escape, 1},        {XK_Home, 102},      {XK_Left, 105},      {XK_Up, 103},         {XK_Right, 106},
+    {XK_Down, 108},        {XK_Page_Up, 104},   {XK_Page_Down, 109}, {XK_End, 107},        {XK_Insert, 110},
+    {XK_Caps_Lock, 58},    {XK_Delete, 111},
 }};
 
 std::optional<quint32> linuxCodeOfKeysym(quint32 keysym)
@@ -169,17 +168,26 @@ std::optional<quint32> linuxCodeOfKeysym(quint32 keysym)
     if (keysym >= XK_F1 && keysym <= XK_F20)
         return FunctionKeys[keysym - XK_F1];
     switch (keysym) {
-    case XK_Shift_L: return 42;
-    case XK_Shift_R: return 54;
-    case XK_Control_L: return 29;
-    case XK_Control_R: return 97;
+    case XK_Shift_L:
+        return 42;
+    case XK_Shift_R:
+        return 54;
+    case XK_Control_L:
+        return 29;
+    case XK_Control_R:
+        return 97;
     case XK_Alt_L:
-    case XK_Meta_L: return 56;
+    case XK_Meta_L:
+        return 56;
     case XK_Alt_R:
-    case XK_Meta_R: return 100;
-    case XK_Super_L: return 125;
-    case XK_Super_R: return 126;
-    default: break;
+    case XK_Meta_R:
+        return 100;
+    case XK_Super_L:
+        return 125;
+    case XK_Super_R:
+        return 126;
+    default:
+        break;
     }
     for (const auto &[sym, code] : OtherKeysyms) {
         if (sym == keysym)
@@ -209,14 +217,19 @@ quint32 KeyCodeMap::modifierOfLinuxKey(quint32 linuxCode)
 {
     switch (linuxCode) {
     case 125:
-    case 126: return HotkeyConfig::Command;
+    case 126:
+        return HotkeyConfig::Command;
     case 42:
-    case 54: return HotkeyConfig::Shift;
+    case 54:
+        return HotkeyConfig::Shift;
     case 56:
-    case 100: return HotkeyConfig::Option;
+    case 100:
+        return HotkeyConfig::Option;
     case 29:
-    case 97: return HotkeyConfig::Control;
-    default: return 0;
+    case 97:
+        return HotkeyConfig::Control;
+    default:
+        return 0;
     }
 }
 

@@ -1,6 +1,6 @@
 // The chord logic on events in the chord's numbering: no display involved.
-#include "FakeKeyEventSource.h"
 #include "engine/HotkeyManager.h"
+#include "FakeKeyEventSource.h"
 #include "model/HotkeyConfig.h"
 
 #include <gtest/gtest.h>

@@ -32,8 +32,8 @@ TEST(KeyCodeMap, OnlyModifierKeysGiveChordBits)
     EXPECT_EQ(KeyCodeMap::modifierOfKeysym(0xffe4), HotkeyConfig::Control); // Control_R
     EXPECT_EQ(KeyCodeMap::modifierOfKeysym(0xffe5), 0u);                    // Caps_Lock
     // Keysyms whose value equals a modifier's Linux code are letters all the same.
-    EXPECT_EQ(KeyCodeMap::modifierOfKeysym('a'), 0u); // 97, the right Ctrl's code
-    EXPECT_EQ(KeyCodeMap::modifierOfKeysym('}'), 0u); // 125, the left Super's code
+    EXPECT_EQ(KeyCodeMap::modifierOfKeysym('a'), 0u);                     // 97, the right Ctrl's code
+    EXPECT_EQ(KeyCodeMap::modifierOfKeysym('}'), 0u);                     // 125, the left Super's code
     EXPECT_EQ(KeyCodeMap::modifierOfLinuxKey(100), HotkeyConfig::Option); // right Alt
     EXPECT_EQ(KeyCodeMap::modifierOfLinuxKey(41), 0u);
 }

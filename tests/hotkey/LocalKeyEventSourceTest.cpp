@@ -24,14 +24,16 @@ std::unique_ptr<QKeyEvent> keyEvent(QEvent::Type type, quint32 scanCode, quint32
 
 TEST(LocalKeyEventSource, TranslatesScanCodeKeysymAndQtModifiers)
 {
-    const auto chord = LocalKeyEventSource::translate(*keyEvent(QEvent::KeyPress, GraveKeycode, 0x60, Qt::AltModifier | Qt::MetaModifier, 77));
+    const auto chord = LocalKeyEventSource::translate(
+        *keyEvent(QEvent::KeyPress, GraveKeycode, 0x60, Qt::AltModifier | Qt::MetaModifier, 77));
     ASSERT_TRUE(chord.has_value());
     EXPECT_EQ(chord->keyCode, 50u);
     EXPECT_EQ(chord->modifiers, HotkeyConfig::Option | HotkeyConfig::Command);
     EXPECT_EQ(chord->timestamp, 77u);
 
-    const auto all = LocalKeyEventSource::translate(*keyEvent(QEvent::KeyPress, GraveKeycode, 0x60,
-                 Qt::ShiftModifier | Qt::ControlModifier | Qt::KeypadModifier | Qt::GroupSwitchModifier));
+    const auto all = LocalKeyEventSource::translate(
+        *keyEvent(QEvent::KeyPress, GraveKeycode, 0x60,
+                  Qt::ShiftModifier | Qt::ControlModifier | Qt::KeypadModifier | Qt::GroupSwitchModifier));
     ASSERT_TRUE(all.has_value());
     EXPECT_EQ(all->modifiers, HotkeyConfig::Shift | HotkeyConfig::Control);
 
@@ -43,8 +45,7 @@ TEST(LocalKeyEventSource, TranslatesScanCodeKeysymAndQtModifiers)
 
     // Neither gives a key in the numbering.
     EXPECT_FALSE(LocalKeyEventSource::translate(*keyEvent(QEvent::KeyPress, 0, 0, Qt::NoModifier)));
-    EXPECT_FALSE(
-        LocalKeyEventSource::translate(*keyEvent(QEvent::KeyPress, 4, 0x1008ff81, Qt::NoModifier)));
+    EXPECT_FALSE(LocalKeyEventSource::translate(*keyEvent(QEvent::KeyPress, 4, 0x1008ff81, Qt::NoModifier)));
 }
 
 TEST(LocalKeyEventSource, SeesEachKeystrokeOnceAtItsWindowOnlyWhileStarted)

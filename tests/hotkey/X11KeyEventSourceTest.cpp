@@ -2,9 +2,9 @@
 // keyboard xdotool drives. Each step is awaited on the event loop: after the
 // keys under test, a tap of Escape is sent, and once its release has arrived
 // every earlier event has been handled (one connection delivers in order).
+#include "engine/x11/X11KeyEventSource.h"
 #include "X11TestKeyboard.h"
 #include "engine/HotkeyManager.h"
-#include "engine/x11/X11KeyEventSource.h"
 #include "model/HotkeyConfig.h"
 #include "support/TestEnvironment.h"
 #include "support/XvfbDisplay.h"
@@ -59,8 +59,9 @@ protected:
 
         auto source = std::make_unique<X11KeyEventSource>(m_display);
         m_source = source.get();
-        QObject::connect(m_source, &KeyEventSource::keyEvent,
-                         [this](const KeyEvent &event, bool pressed) { m_seen.push_back({event, pressed}); });
+        QObject::connect(m_source, &KeyEventSource::keyEvent, [this](const KeyEvent &event, bool pressed) {
+            m_seen.push_back({event, pressed});
+        });
         std::vector<std::unique_ptr<KeyEventSource>> sources;
         sources.push_back(std::move(source));
         m_manager.emplace(HotkeyConfig::defaultChord(), std::move(sources));
@@ -199,10 +200,10 @@ TEST_F(X11HotkeyTest, KeysMapToTheChordNumbering)
     {
         unsigned xKeycode; // evdev code + 8
         quint32 keyCode;
-        QString name;      // HotkeyConfig::keyName, empty for keys it has no name for
+        QString name; // HotkeyConfig::keyName, empty for keys it has no name for
     };
     // The keys the Hotkey settings offer, then the letters, digits and F1-F12.
-    std::vector<Expected> expected{{49, 50, "`"}, {65, 49, "Space"}, {56, 11, "B"},  {43, 4, "H"},
+    std::vector<Expected> expected{{49, 50, "`"}, {65, 49, "Space"}, {56, 11, "B"},     {43, 4, "H"},
                                    {28, 17, "T"}, {191, 105, "F13"}, {192, 107, "F14"}, {193, 113, "F15"}};
     const std::vector<std::pair<unsigned, quint32>> others{
         {38, 0x00}, {56, 0x0B}, {54, 0x08}, {40, 0x02}, {26, 0x0E}, {41, 0x03}, {42, 0x05}, {43, 0x04},
