@@ -38,3 +38,15 @@ function(pealix_test name)
     DISCOVERY_TIMEOUT 30
     PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT} ${ARG_PROPERTIES})
 endfunction()
+
+# Adds every direct subfolder that has a CMakeLists.txt, in name order, except EXCEPT.
+function(pealix_add_subfolders)
+  cmake_parse_arguments(ARG "" "" "EXCEPT" ${ARGN})
+  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT children)
+  foreach(child ${children})
+    if(NOT child IN_LIST ARG_EXCEPT AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()

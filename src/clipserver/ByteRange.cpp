@@ -66,10 +66,10 @@ ByteRange parseRange(QStringView rangeLine, qint64 total)
         return whole;
 
     const qsizetype equals = rangeLine.indexOf(QLatin1Char('='));
-    const QStringView spec = equals < 0 ? QStringView() : rangeLine.mid(equals + 1);
-    const qsizetype dash = spec.indexOf(QLatin1Char('-'));
-    const QStringView a = trimHorizontalSpace(dash < 0 ? spec : spec.left(dash));
-    const QStringView b = trimHorizontalSpace(dash < 0 ? QStringView() : spec.mid(dash + 1));
+    const QStringView rangeSet = equals < 0 ? QStringView() : rangeLine.mid(equals + 1);
+    const qsizetype dash = rangeSet.indexOf(QLatin1Char('-'));
+    const QStringView a = trimHorizontalSpace(dash < 0 ? rangeSet : rangeSet.left(dash));
+    const QStringView b = trimHorizontalSpace(dash < 0 ? QStringView() : rangeSet.mid(dash + 1));
 
     qint64 bValue = 0;
     const bool bIsInteger = parseDecimalInteger(b, &bValue);
