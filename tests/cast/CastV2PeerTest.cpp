@@ -3,7 +3,6 @@
 #include "support/TestEnvironment.h"
 #include "support/TlsTestCertificate.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,29 +14,24 @@
 
 using namespace pealix;
 using namespace pealix::test;
-using namespace std::chrono_literals;
 
 namespace {
 
 // The castv2 device script, run by node; every line it prints is one JSON event.
-class CastV2Peer
+class CastV2Peer : public QProcess
 {
 public:
-    ~CastV2Peer()
+    CastV2Peer()
     {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
+        connect(this, &QProcess::readyReadStandardOutput, [this] {
+            while (canReadLine())
+                m_events.append(QJsonDocument::fromJson(readLine()).object());
+        });
     }
-
-    bool start(const QString &node, const QString &dir, const TlsTestCertificate &tls)
+    ~CastV2Peer() override
     {
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { collect(); });
-        m_process.setWorkingDirectory(dir);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(node, {QStringLiteral("castv2-device.js"), tls.keyPath, tls.certificatePath});
-        return m_process.waitForStarted(10000);
+        kill();
+        waitForFinished(5000);
     }
 
     QList<QJsonObject> eventsNamed(const QString &name) const
@@ -49,29 +43,18 @@ public:
         return found;
     }
 
-    bool finished() const { return m_process.state() == QProcess::NotRunning; }
-    int exitCode() const { return m_process.exitCode(); }
-
 private:
-    void collect()
-    {
-        m_pending.append(m_process.readAllStandardOutput());
-        qsizetype end;
-        while ((end = m_pending.indexOf('\n')) >= 0) {
-            m_events.append(QJsonDocument::fromJson(m_pending.left(end)).object());
-            m_pending.remove(0, end + 1);
-        }
-    }
-
-    QProcess m_process;
-    QByteArray m_pending;
     QList<QJsonObject> m_events;
 };
 
 QJsonObject frame(const QString &destination, const QString &ns, const QString &payload)
 {
-    return {{"event", "message"}, {"source", "sender-0"}, {"destination", destination},
-            {"namespace", ns},    {"binary", false},      {"payload", payload}};
+    return {{"event", "message"},
+            {"source", "sender-0"},
+            {"destination", destination},
+            {"namespace", "urn:x-cast:com.google.cast." + ns},
+            {"binary", false},
+            {"payload", payload}};
 }
 
 } // namespace
@@ -87,16 +70,18 @@ TEST(CastV2Peer, FullSessionIsReadByAnIndependentDecoder)
     PEALIX_REQUIRE(tls.isValid(), tls.error.toStdString());
 
     CastV2Peer peer;
-    ASSERT_TRUE(peer.start(node, dir, tls));
-    ASSERT_TRUE(waitUntil([&peer] { return !peer.eventsNamed("listening").isEmpty() || peer.finished(); }));
+    peer.setWorkingDirectory(dir);
+    peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    peer.start(node, {QStringLiteral("castv2-device.js"), tls.keyPath, tls.certificatePath});
+    ASSERT_TRUE(waitUntil([&peer] {
+        return !peer.eventsNamed("listening").isEmpty() || peer.state() == QProcess::NotRunning;
+    }));
     ASSERT_FALSE(peer.eventsNamed("listening").isEmpty()) << "the castv2 device did not start";
 
     Speaker speaker;
-    speaker.id = QStringLiteral("cast:castv2");
     speaker.kind = SpeakerKind::Chromecast;
     speaker.host = QStringLiteral("127.0.0.1");
     speaker.port = peer.eventsNamed("listening").first().value(QLatin1String("port")).toInteger();
-
     auto controller = std::make_unique<CastController>();
     auto prepare = controller->prepare(speaker);
     ASSERT_EQ(finish(prepare), true);
@@ -109,7 +94,7 @@ TEST(CastV2Peer, FullSessionIsReadByAnIndependentDecoder)
     ASSERT_TRUE(waitUntil([&peer] { return peer.eventsNamed("message").size() >= 6; }));
     EXPECT_FALSE(play.isReady());
     controller->close();
-    ASSERT_TRUE(waitUntil([&peer] { return peer.finished(); }));
+    ASSERT_TRUE(waitUntil([&peer] { return peer.state() == QProcess::NotRunning; }));
     controller.reset();
     EXPECT_TRUE(finish(play));
     EXPECT_EQ(peer.exitCode(), 0);
@@ -118,21 +103,16 @@ TEST(CastV2Peer, FullSessionIsReadByAnIndependentDecoder)
     const QList<QJsonObject> messages = peer.eventsNamed("message");
     for (const QJsonObject &message : messages)
         std::cout << QJsonDocument(message).toJson(QJsonDocument::Compact).toStdString() << '\n';
-
-    const QString connection = QStringLiteral("urn:x-cast:com.google.cast.tp.connection");
-    const QString heartbeat = QStringLiteral("urn:x-cast:com.google.cast.tp.heartbeat");
+    const QString pong = QStringLiteral(R"({"type":"PONG"})");
     const QList<QJsonObject> expected = {
-        frame("receiver-0", connection, R"({"type":"CONNECT"})"),
-        frame("receiver-0", "urn:x-cast:com.google.cast.receiver",
-              R"({"type":"LAUNCH","appId":"CC1AD845","requestId":1})"),
-        // The device pings before it reports the application.
-        frame("receiver-0", heartbeat, R"({"type":"PONG"})"),
-        frame("castv2-web-1", connection, R"({"type":"CONNECT"})"),
-        frame("castv2-web-1", "urn:x-cast:com.google.cast.media",
+        frame("receiver-0", "tp.connection", R"({"type":"CONNECT"})"),
+        frame("receiver-0", "receiver", R"({"type":"LAUNCH","appId":"CC1AD845","requestId":1})"),
+        frame("receiver-0", "tp.heartbeat", pong), // the device pings before it reports the application
+        frame("castv2-web-1", "tp.connection", R"({"type":"CONNECT"})"),
+        frame("castv2-web-1", "media",
               R"({"type":"LOAD","requestId":2,"autoplay":true,"media":{"contentId":")" + url +
                   R"(","streamType":"BUFFERED","contentType":"audio/mp4"}})"),
-        // And once more while the clip plays.
-        frame("receiver-0", heartbeat, R"({"type":"PONG"})"),
+        frame("receiver-0", "tp.heartbeat", pong), // and once more while the clip plays
     };
     EXPECT_EQ(messages, expected);
 }

@@ -25,7 +25,8 @@ TEST(AudioRecorderNoServerTest, startFailsReadablyAndTheRecorderStaysIdle)
     EXPECT_EQ(recorder.recorder(), nullptr);
     EXPECT_FALSE(recorder.stop());
     EXPECT_FALSE(recorder.clipURL());
-    const QStringList partials = QDir(QFileInfo(AudioRecorder::clipPath()).absolutePath())
-                                     .entryList({QStringLiteral(".pealix-clip-*")}, QDir::Files | QDir::Hidden);
+    const QStringList partials =
+        QDir(QFileInfo(AudioRecorder::clipPath()).absolutePath())
+            .entryList({QStringLiteral(".pealix-clip-*")}, QDir::Files | QDir::Hidden);
     EXPECT_TRUE(partials.isEmpty());
 }

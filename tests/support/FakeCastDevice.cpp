@@ -13,11 +13,9 @@ namespace {
 
 void putVarint(quint64 value, QByteArray &out)
 {
-    do {
-        const char low = char(value & 0x7F);
-        value >>= 7;
-        out.append(value ? char(low | 0x80) : low);
-    } while (value);
+    for (; value > 0x7F; value >>= 7)
+        out.append(char((value & 0x7F) | 0x80));
+    out.append(char(value));
 }
 
 void putString(int field, const QString &value, QByteArray &out)
@@ -40,44 +38,23 @@ std::optional<quint64> getVarint(const QByteArray &in, qsizetype &pos)
     return std::nullopt;
 }
 
-// Strict: anything but the seven CastMessage fields leaves the frame marked
-// with protocol version -1, which no assertion accepts.
+// Strict: anything but the seven CastMessage fields yields a frame whose
+// protocol version is -1, which no assertion accepts.
 FakeCastDevice::Frame parse(const QByteArray &body)
 {
     FakeCastDevice::Frame frame;
-    qsizetype pos = 0;
-    while (pos < body.size()) {
+    QString *const text[] = {nullptr,           nullptr, &frame.source, &frame.destination,
+                             &frame.namespace_, nullptr, &frame.payload};
+    for (qsizetype pos = 0; pos < body.size();) {
         const auto key = getVarint(body, pos);
-        if (!key)
-            return {};
-        const quint64 field = *key >> 3;
-        if ((*key & 7) == 0) {
-            const auto value = getVarint(body, pos);
-            if (!value || (field != 1 && field != 5))
-                return {};
+        const quint64 field = key ? *key >> 3 : 0;
+        const auto value = key ? getVarint(body, pos) : std::nullopt;
+        if (value && (*key & 7) == 0 && (field == 1 || field == 5)) {
             (field == 1 ? frame.protocolVersion : frame.payloadType) = qint64(*value);
-        } else if ((*key & 7) == 2) {
-            const auto length = getVarint(body, pos);
-            if (!length || *length > quint64(body.size() - pos))
-                return {};
-            const QString text = QString::fromUtf8(body.mid(pos, qsizetype(*length)));
-            pos += qsizetype(*length);
-            switch (field) {
-            case 2:
-                frame.source = text;
-                break;
-            case 3:
-                frame.destination = text;
-                break;
-            case 4:
-                frame.namespace_ = text;
-                break;
-            case 6:
-                frame.payload = text;
-                break;
-            default:
-                return {};
-            }
+        } else if (value && (*key & 7) == 2 && field < 7 && text[field] &&
+                   *value <= quint64(body.size() - pos)) {
+            *text[field] = QString::fromUtf8(body.mid(pos, qsizetype(*value)));
+            pos += qsizetype(*value);
         } else {
             return {};
         }
@@ -87,25 +64,20 @@ FakeCastDevice::Frame parse(const QByteArray &body)
 
 } // namespace
 
-FakeCastDevice::FakeCastDevice(QObject *parent) : QTcpServer(parent) {}
-
 bool FakeCastDevice::start()
 {
-    if (!TlsTestCertificate::shared().isValid())
-        return false;
     m_clock.start();
-    return listen(QHostAddress::LocalHost, 0);
+    return TlsTestCertificate::shared().isValid() && listen(QHostAddress::LocalHost, 0);
 }
 
 QByteArray FakeCastDevice::frame(const QString &source, const QString &destination, const QString &namespace_,
                                  const QString &payload)
 {
-    QByteArray body;
-    body.append('\x08').append('\0');
+    QByteArray body("\x08\x00", 2);
     putString(2, source, body);
     putString(3, destination, body);
     putString(4, namespace_, body);
-    body.append('\x28').append('\0');
+    body.append("\x28\x00", 2);
     putString(6, payload, body);
     QByteArray out(4, Qt::Uninitialized);
     qToBigEndian(quint32(body.size()), out.data());
@@ -130,18 +102,12 @@ FakeCastDevice::Step FakeCastDevice::ping(const QString &source)
                    QStringLiteral(R"({"type":"PING"})"));
 }
 
-FakeCastDevice::Step FakeCastDevice::raw(const QByteArray &bytes, Step::End end)
-{
-    return {bytes, end};
-}
-
 QList<FakeCastDevice::Frame> FakeCastDevice::receivedIn(const QString &namespace_) const
 {
     QList<Frame> frames;
-    for (const Frame &frame : m_received) {
+    for (const Frame &frame : m_received)
         if (frame.namespace_ == namespace_)
             frames.append(frame);
-    }
     return frames;
 }
 
@@ -152,21 +118,15 @@ void FakeCastDevice::incomingConnection(qintptr descriptor)
     connect(socket, &QAbstractSocket::disconnected, this, [this, socket] {
         m_closedAtMs = m_clock.elapsed();
         socket->deleteLater();
-        Q_EMIT connectionEnded();
     });
     if (!socket->setSocketDescriptor(descriptor)) {
         socket->deleteLater();
         return;
     }
-    switch (m_accept) {
-    case Accept::CloseAtOnce:
+    if (m_accept == Accept::CloseAtOnce)
         socket->abort();
-        return;
-    case Accept::NeverHandshake:
-        return; // the TCP connection stays open and silent
-    case Accept::Handshake:
-        break;
-    }
+    if (m_accept != Accept::Handshake)
+        return; // NeverHandshake: the TCP connection stays open and silent
     const TlsTestCertificate &tls = TlsTestCertificate::shared();
     socket->setLocalCertificate(tls.certificate);
     socket->setPrivateKey(tls.key);
@@ -179,14 +139,13 @@ void FakeCastDevice::onReadyRead(QSslSocket *socket)
 {
     m_inbound.append(socket->readAll());
     while (m_inbound.size() >= 4) {
-        const quint32 length = qFromBigEndian<quint32>(m_inbound.constData());
-        if (m_inbound.size() < 4 + qsizetype(length))
+        const qsizetype length = qFromBigEndian<quint32>(m_inbound.constData());
+        if (m_inbound.size() < 4 + length)
             return;
-        Frame frame = parse(m_inbound.mid(4, qsizetype(length)));
-        m_inbound.remove(0, 4 + qsizetype(length));
+        Frame frame = parse(m_inbound.mid(4, length));
+        m_inbound.remove(0, 4 + length);
         frame.atMs = m_clock.elapsed();
         m_received.append(frame);
-        Q_EMIT frameReceived();
         if (frame.payload.contains(QLatin1String(R"("type":"LAUNCH")"))) {
             if (m_stopReading) {
                 socket->setReadBufferSize(1);
@@ -205,14 +164,11 @@ void FakeCastDevice::play(QSslSocket *socket, const QList<Step> &steps)
 {
     for (const Step &step : steps) {
         socket->write(step.bytes);
-        if (step.end == Step::End::Close) {
-            socket->disconnectFromHost();
-            return;
-        }
+        if (step.end == Step::End::Close)
+            return socket->disconnectFromHost();
         if (step.end == Step::End::Reset) {
             socket->flush();
-            socket->abort();
-            return;
+            return socket->abort();
         }
     }
 }

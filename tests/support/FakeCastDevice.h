@@ -2,7 +2,6 @@
 
 #include <QElapsedTimer>
 #include <QList>
-#include <QPointer>
 #include <QSslSocket>
 #include <QString>
 #include <QTcpServer>
@@ -15,8 +14,6 @@ namespace pealix::test {
 // application's codec does not cancel itself out.
 class FakeCastDevice : public QTcpServer
 {
-    Q_OBJECT
-
 public:
     // What happens to a new TCP connection.
     enum class Accept { Handshake, CloseAtOnce, NeverHandshake };
@@ -30,16 +27,11 @@ public:
 
     struct Frame
     {
-        QString source;
-        QString destination;
-        QString namespace_;
-        QString payload;
-        qint64 protocolVersion = -1;
+        QString source, destination, namespace_, payload;
+        qint64 protocolVersion = -1; // -1 marks a frame that is not a well-formed CastMessage
         qint64 payloadType = -1;
-        qint64 atMs = 0; // since listen()
+        qint64 atMs = 0; // since start()
     };
-
-    explicit FakeCastDevice(QObject *parent = nullptr);
 
     // Listens on 127.0.0.1 and an ephemeral port. False when TLS material is missing.
     bool start();
@@ -52,32 +44,26 @@ public:
 
     static QByteArray frame(const QString &source, const QString &destination, const QString &namespace_,
                             const QString &payload);
-    static Step receiverStatus(const QString &payload);
     static Step message(const QString &source, const QString &namespace_, const QString &payload);
-    static Step raw(const QByteArray &bytes, Step::End end = Step::End::None);
+    static Step receiverStatus(const QString &payload);
     static Step ping(const QString &source = QStringLiteral("receiver-0"));
+    static Step raw(const QByteArray &bytes, Step::End end = Step::End::None) { return {bytes, end}; }
 
     const QList<Frame> &received() const { return m_received; }
     QList<Frame> receivedIn(const QString &namespace_) const;
     int connectionCount() const { return m_connections; }
     bool peerClosed() const { return m_closedAtMs >= 0; }
     qint64 closedAtMs() const { return m_closedAtMs; }
-    qint64 elapsedMs() const { return m_clock.elapsed(); }
-
-Q_SIGNALS:
-    void frameReceived();
-    void connectionEnded();
 
 protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
     void onReadyRead(QSslSocket *socket);
-    void play(QSslSocket *socket, const QList<Step> &steps);
+    static void play(QSslSocket *socket, const QList<Step> &steps);
 
     Accept m_accept = Accept::Handshake;
-    QList<Step> m_onLaunch;
-    QList<Step> m_onLoad;
+    QList<Step> m_onLaunch, m_onLoad;
     QList<Frame> m_received;
     QByteArray m_inbound;
     QElapsedTimer m_clock;
