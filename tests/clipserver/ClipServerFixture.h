@@ -2,7 +2,7 @@
 
 #include "clipserver/ClipServer.h"
 
-#include <QByteArray>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -15,11 +15,26 @@ class ClipServerFixture : public ::testing::Test
 {
 protected:
     // Bytes that differ from their neighbours, so any misplaced slice shows.
-    static QByteArray patternBytes(qsizetype size);
+    static QByteArray patternBytes(qsizetype size)
+    {
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (qsizetype i = 0; i < size; ++i)
+            bytes[i] = char((i * 7 + i / 251) % 251);
+        return bytes;
+    }
 
-    QString writeClip(const QByteArray &bytes, const QString &name = QStringLiteral("clip.m4a"));
-    // Starts `server` on `bytes`; returns its port (0 on failure, with a test failure recorded).
-    quint16 serve(const QByteArray &bytes, std::chrono::milliseconds idleLimit = ClipServer::defaultIdleLimit);
+    // Starts a server on a file of `bytes`; its port (0, with a failure recorded, when it did not start).
+    quint16 serve(const QByteArray &bytes, std::chrono::milliseconds idleLimit = ClipServer::defaultIdleLimit)
+    {
+        m_clip = bytes;
+        QFile file(m_dir.filePath(QStringLiteral("clip.m4a")));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        m_server = std::make_unique<ClipServer>(idleLimit);
+        const quint16 port = QCoro::waitFor(m_server->start(file.fileName()));
+        EXPECT_NE(port, 0);
+        return port;
+    }
 
     QTemporaryDir m_dir;
     std::unique_ptr<ClipServer> m_server;

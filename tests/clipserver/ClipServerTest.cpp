@@ -10,12 +10,6 @@
 #include <QTcpSocket>
 #include <QThread>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace pealix::test {
 namespace {
 
@@ -24,14 +18,12 @@ const QByteArray okHeader1000 = "HTTP/1.1 200 OK\r\nContent-Type: audio/mp4\r\nA
 
 QByteArray partialHeader(const char *contentRange, int length)
 {
-    return QByteArray("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes ") + contentRange
-           + "\r\nContent-Type: audio/mp4\r\nAccept-Ranges: bytes\r\nContent-Length: "
-           + QByteArray::number(length) + "\r\nConnection: close\r\n\r\n";
+    return QByteArray("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes ") + contentRange +
+           "\r\nContent-Type: audio/mp4\r\nAccept-Ranges: bytes\r\nContent-Length: " +
+           QByteArray::number(length) + "\r\nConnection: close\r\n\r\n";
 }
 
-class ClipServerTest : public ClipServerFixture
-{
-};
+using ClipServerTest = ClipServerFixture;
 
 // QCoro::waitFor never returns when the awaited task throws, so catch inside a coroutine.
 QCoro::Task<std::optional<QString>> startError(ClipServer *server, QString path)
@@ -52,25 +44,27 @@ TEST_F(ClipServerTest, AnswersRangesWithExactBytes)
         QByteArray request;
         QByteArray response;
     };
-    const QByteArray unsatisfiable = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */1000\r\n"
-                                     "Content-Length: 0\r\nConnection: close\r\n\r\n";
     const Case cases[] = {
         {"GET /clip.m4a HTTP/1.1\r\nHost: x\r\n\r\n", okHeader1000 + m_clip},
         {"GET /other/path?q=1 HTTP/1.0\r\n\r\n", okHeader1000 + m_clip},
         {"GET / HTTP/1.1\r\nRange: bytes=0-1\r\n\r\n", partialHeader("0-1/1000", 2) + m_clip.left(2)},
         {"GET / HTTP/1.1\r\nRange: bytes=0-\r\n\r\n", partialHeader("0-999/1000", 1000) + m_clip},
         {"GET / HTTP/1.1\r\nRange: bytes=-500\r\n\r\n", partialHeader("500-999/1000", 500) + m_clip.mid(500)},
-        {"GET / HTTP/1.1\r\nrange:bytes=900-5000\r\n\r\n", partialHeader("900-999/1000", 100) + m_clip.mid(900)},
-        {"GET / HTTP/1.1\r\nRange: bytes=100-50\r\n\r\n", partialHeader("100-100/1000", 1) + m_clip.mid(100, 1)},
-        {"GET / HTTP/1.1\r\nRange: bytes=1000-\r\n\r\n", unsatisfiable},
-        {"GET / HTTP/1.1\r\nRange: bytes=5000-6000\r\n\r\n", unsatisfiable},
+        {"GET / HTTP/1.1\r\nrange:bytes=900-5000\r\n\r\n",
+         partialHeader("900-999/1000", 100) + m_clip.mid(900)},
+        {"GET / HTTP/1.1\r\nRange: bytes=100-50\r\n\r\n",
+         partialHeader("100-100/1000", 1) + m_clip.mid(100, 1)},
+        {"GET / HTTP/1.1\r\nRange: bytes=1000-\r\n\r\n",
+         "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */1000\r\nContent-Length: "
+         "0\r\nConnection: close\r\n\r\n"},
         {"GET / HTTP/1.1\r\n Range: bytes=0-1\r\n\r\n", okHeader1000 + m_clip},
         {"HEAD / HTTP/1.1\r\n\r\n", okHeader1000},
         {"head / HTTP/1.1\r\nRange: bytes=-10\r\n\r\n", partialHeader("990-999/1000", 10)},
         // An empty request line counts as GET.
         {"\r\n\r\n", okHeader1000 + m_clip},
         // Only the first of two requests is answered; the body behind a head is ignored.
-        {"GET / HTTP/1.1\r\nRange: bytes=0-0\r\n\r\nGET / HTTP/1.1\r\n\r\n", partialHeader("0-0/1000", 1) + m_clip.left(1)},
+        {"GET / HTTP/1.1\r\nRange: bytes=0-0\r\n\r\nGET / HTTP/1.1\r\n\r\n",
+         partialHeader("0-0/1000", 1) + m_clip.left(1)},
         {"POST / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello", okHeader1000 + m_clip},
     };
     for (const Case &c : cases) {
@@ -78,25 +72,23 @@ TEST_F(ClipServerTest, AnswersRangesWithExactBytes)
         EXPECT_TRUE(reply.closedByServer) << c.request.toStdString();
         EXPECT_EQ(reply.received, c.response) << c.request.toStdString();
     }
-}
 
-TEST_F(ClipServerTest, EmptyClip)
-{
-    const quint16 port = serve(QByteArray());
-    EXPECT_EQ(exchange(port, "GET / HTTP/1.1\r\n\r\n").received,
+    // A head sent byte by byte is assembled.
+    RawRequest trickled;
+    for (char c : QByteArray("GET / HTTP/1.1\r\nRange: bytes=10-19\r\n\r\n"))
+        trickled.pieces.append(QByteArray(1, c));
+    EXPECT_EQ(exchange(port, trickled).received, partialHeader("10-19/1000", 10) + m_clip.mid(10, 10));
+
+    const RawReply v6 = exchange(port, RawRequest{{"GET / HTTP/1.1\r\n\r\n"}, false, 5000, true});
+    // A machine without IPv6 loopback refuses the connection; one with it gets the clip.
+    EXPECT_TRUE((!v6.closedByServer && v6.received.isEmpty()) || v6.received == okHeader1000 + m_clip);
+
+    const quint16 empty = serve(QByteArray());
+    EXPECT_EQ(exchange(empty, "GET / HTTP/1.1\r\n\r\n").received,
               "HTTP/1.1 200 OK\r\nContent-Type: audio/mp4\r\nAccept-Ranges: bytes\r\n"
               "Content-Length: 0\r\nConnection: close\r\n\r\n");
-    EXPECT_EQ(exchange(port, "GET / HTTP/1.1\r\nRange: bytes=0-\r\n\r\n").received, partialHeader("0-0/0", 0));
-}
-
-TEST_F(ClipServerTest, AssemblesAHeadSentByteByByte)
-{
-    const quint16 port = serve(patternBytes(1000));
-    const QByteArray head = "GET / HTTP/1.1\r\nRange: bytes=10-19\r\n\r\n";
-    RawRequest request;
-    for (char c : head)
-        request.pieces.append(QByteArray(1, c));
-    EXPECT_EQ(exchange(port, request).received, partialHeader("10-19/1000", 10) + m_clip.mid(10, 10));
+    EXPECT_EQ(exchange(empty, "GET / HTTP/1.1\r\nRange: bytes=0-\r\n\r\n").received,
+              partialHeader("0-0/0", 0));
 }
 
 TEST_F(ClipServerTest, MalformedHeadsCloseSilentlyAndServingGoesOn)
@@ -134,42 +126,25 @@ TEST_F(ClipServerTest, MalformedHeadsCloseSilentlyAndServingGoesOn)
     EXPECT_EQ(exchange(port, "GET / HTTP/1.1\r\n\r\n").received, okHeader1000 + m_clip);
 }
 
-TEST_F(ClipServerTest, ServesIpv4AndIpv6Loopback)
+TEST_F(ClipServerTest, StartFailsWithoutAClipAndStopEndsListening)
 {
-    const quint16 port = serve(patternBytes(1000));
-    EXPECT_EQ(exchange(port, "GET / HTTP/1.1\r\n\r\n").received, okHeader1000 + m_clip);
-    RawRequest v6{{"GET / HTTP/1.1\r\n\r\n"}};
-    v6.ipv6 = true;
-    const RawReply reply = exchange(port, v6);
-    if (!reply.closedByServer && reply.received.isEmpty())
-        GTEST_SKIP() << "no IPv6 loopback on this machine";
-    EXPECT_EQ(reply.received, okHeader1000 + m_clip);
-}
-
-TEST_F(ClipServerTest, StartFailsWhenTheClipCannotBeRead)
-{
-    ClipServer server;
-    const std::optional<QString> error =
-        QCoro::waitFor(startError(&server, m_dir.filePath(QStringLiteral("missing.m4a"))));
+    ClipServer unstarted;
+    const auto error = QCoro::waitFor(startError(&unstarted, m_dir.filePath(QStringLiteral("missing.m4a"))));
     ASSERT_TRUE(error.has_value()) << "start succeeded without a clip";
     EXPECT_FALSE(error->isEmpty());
-    EXPECT_EQ(server.port(), 0);
-}
+    EXPECT_EQ(unstarted.port(), 0);
 
-TEST_F(ClipServerTest, StopEndsListeningAndIsRepeatable)
-{
     const quint16 port = serve(patternBytes(1000));
+    EXPECT_EQ(m_server->port(), port);
     m_server->stop();
     EXPECT_EQ(m_server->port(), 0);
     m_server->stop();
-    const RawReply reply = exchange(port, "GET / HTTP/1.1\r\n\r\n");
-    EXPECT_TRUE(reply.received.isEmpty());
+    EXPECT_TRUE(exchange(port, "GET / HTTP/1.1\r\n\r\n").received.isEmpty());
 }
 
-TEST_F(ClipServerTest, IdleConnectionsAreClosed)
+TEST_F(ClipServerTest, StalledAndTricklingClientsAreClosed)
 {
-    using namespace std::chrono_literals;
-    const auto limit = 300ms;
+    const auto limit = std::chrono::milliseconds(300);
     const quint16 port = serve(patternBytes(1000), limit);
     for (const QByteArray &sent : {QByteArray(), QByteArray("GET / HTTP/1.1\r\nHost")}) {
         QElapsedTimer clock;
@@ -179,37 +154,21 @@ TEST_F(ClipServerTest, IdleConnectionsAreClosed)
         EXPECT_TRUE(reply.received.isEmpty());
         EXPECT_GE(clock.elapsed(), limit.count() - 20);
     }
-}
 
-TEST_F(ClipServerTest, TricklingHeadIsClosedDespiteProgress)
-{
-    using namespace std::chrono_literals;
-    const quint16 port = serve(patternBytes(1000), 300ms);
+    // 100 bytes at one per 100 ms would take 10 s; each byte is progress, yet
+    // a head that never completes must not hold the connection that long.
     bool closed = false;
     runOffMainThread([&] {
-        // Feed one byte per poll round.
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0) {
-            ::close(fd);
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (!socket.waitForConnected(5000))
             return;
+        for (int i = 0; i < 100 && socket.state() == QAbstractSocket::ConnectedState; ++i) {
+            socket.write("a");
+            socket.waitForBytesWritten(100);
+            socket.waitForReadyRead(100);
         }
-        // 100 bytes at one per 100 ms would take 10 s; each byte is progress.
-        for (int i = 0; i < 100 && !closed; ++i) {
-            if (::send(fd, "a", 1, MSG_NOSIGNAL) != 1) {
-                closed = true;
-                break;
-            }
-            pollfd watch{fd, POLLIN, 0};
-            if (::poll(&watch, 1, 100) > 0) {
-                char byte;
-                closed = ::recv(fd, &byte, 1, 0) <= 0;
-            }
-        }
-        ::close(fd);
+        closed = socket.state() != QAbstractSocket::ConnectedState;
     });
     EXPECT_TRUE(closed);
 }
@@ -223,8 +182,9 @@ TEST_F(ClipServerTest, ServesTwoHundredParallelConnections)
     // Every client connects before any is answered in full, so the server
     // really holds them all at once.
     for (int i = 0; i < count; ++i) {
-        const QByteArray head = i % 2 ? QByteArray("GET / HTTP/1.1\r\n\r\n")
-                                      : "GET / HTTP/1.1\r\nRange: bytes=" + QByteArray::number(i) + "-\r\n\r\n";
+        const QByteArray head = i % 2
+                                    ? QByteArray("GET / HTTP/1.1\r\n\r\n")
+                                    : "GET / HTTP/1.1\r\nRange: bytes=" + QByteArray::number(i) + "-\r\n\r\n";
         threads.emplace_back(QThread::create([&replies, i, head, port] {
             replies[i] = rawExchange(port, RawRequest{{head}, false, 20000});
         }));

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QtGlobal>
 
 #include <functional>
 
@@ -12,13 +11,12 @@ namespace pealix::test {
 struct RawReply
 {
     QByteArray received;
-    bool closedByServer = false; // orderly end of stream or reset
-    bool timedOut = false;       // the server neither answered nor closed in time
+    bool closedByServer = false; // orderly end of stream or reset, not our timeout
 };
 
 struct RawRequest
 {
-    // Each piece is written with its own send, Nagle off, so a head can arrive in fragments.
+    // Each piece is written on its own, Nagle off, so a head can arrive in fragments.
     QList<QByteArray> pieces;
     // Shut down our sending side afterwards, as a client that has said all it will.
     bool halfClose = false;
@@ -26,14 +24,18 @@ struct RawRequest
     bool ipv6 = false;
 };
 
-// Runs on a worker thread, so the caller's event loop keeps serving meanwhile.
+// Sends the request and reads until the server closes or the timeout passes.
+// Blocks: call it off the thread whose event loop runs the server.
 RawReply rawExchange(quint16 port, const RawRequest &request);
 
 // Runs `job` on a new thread while this thread's event loop keeps running.
 void runOffMainThread(const std::function<void()> &job);
 
-// Runs rawExchange on a worker thread and waits for it.
+// rawExchange on a worker thread.
 RawReply exchange(quint16 port, const RawRequest &request);
-RawReply exchange(quint16 port, const QByteArray &request);
+inline RawReply exchange(quint16 port, const QByteArray &request)
+{
+    return exchange(port, RawRequest{{request}});
+}
 
 } // namespace pealix::test

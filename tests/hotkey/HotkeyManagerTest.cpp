@@ -1,218 +1,186 @@
 // The chord logic on events in the chord's numbering: no display involved.
 #include "engine/HotkeyManager.h"
-#include "FakeKeyEventSource.h"
+#include "engine/KeyEventSource.h"
 #include "model/HotkeyConfig.h"
 
 #include <gtest/gtest.h>
 
 using namespace pealix;
-using test::FakeKeyEventSource;
 
 namespace {
 
 constexpr quint32 Grave = 50;
-constexpr quint32 CommandKey = 55;
+constexpr quint32 Option = HotkeyConfig::Option;
 constexpr quint32 Chord = HotkeyConfig::Option | HotkeyConfig::Command;
 
-class HotkeyManagerTest : public ::testing::Test
+// A key source the test types into directly.
+class FakeSource : public KeyEventSource
 {
-protected:
-    HotkeyManagerTest()
+public:
+    FakeSource(bool global, bool canStart) : m_global(global), m_canStart(canStart) {}
+    bool start() override
     {
-        auto global = std::make_unique<FakeKeyEventSource>(true);
-        auto local = std::make_unique<FakeKeyEventSource>(false);
-        m_global = global.get();
-        m_local = local.get();
-        std::vector<std::unique_ptr<KeyEventSource>> sources;
-        sources.push_back(std::move(global));
-        sources.push_back(std::move(local));
-        m_manager.emplace(HotkeyConfig::defaultChord(), std::move(sources));
-        m_manager->setOnPress([this] { ++m_presses; });
-        m_manager->setOnRelease([this] { ++m_releases; });
+        ++starts;
+        if (!m_canStart)
+            setProblem(QStringLiteral("refused"));
+        return m_active = m_canStart;
+    }
+    void stop() override { m_active = false; }
+    bool isActive() const override { return m_active; }
+    bool isGlobal() const override { return m_global; }
+    void type(quint32 key, bool pressed, quint64 time = 0)
+    {
+        Q_EMIT keyEvent(KeyEvent{key, Chord, time}, pressed);
     }
 
-    void down(quint32 key, quint32 modifiers) { m_manager->handle(KeyEvent{key, modifiers, 0}, true); }
-    void up(quint32 key, quint32 modifiers) { m_manager->handle(KeyEvent{key, modifiers, 0}, false); }
+    int starts = 0;
 
-    FakeKeyEventSource *m_global = nullptr;
-    FakeKeyEventSource *m_local = nullptr;
-    std::optional<HotkeyManager> m_manager;
-    int m_presses = 0;
-    int m_releases = 0;
+private:
+    bool m_global, m_canStart, m_active = false;
 };
 
-TEST_F(HotkeyManagerTest, LongHoldWithRepeatsIsOnePressAndOneRelease)
+// A manager over a system-wide and a local fake source, counting its callbacks.
+struct Rig
 {
-    for (int repeat = 0; repeat < 50; ++repeat)
-        down(Grave, Chord);
-    EXPECT_EQ(m_presses, 1);
-    EXPECT_TRUE(m_manager->isDown());
-    up(Grave, Chord);
-    up(Grave, Chord); // a second copy of the release
-    EXPECT_EQ(m_releases, 1);
-    EXPECT_FALSE(m_manager->isDown());
-
-    // The next hold is a hold of its own.
-    down(Grave, Chord);
-    up(Grave, Chord);
-    EXPECT_EQ(m_presses, 2);
-    EXPECT_EQ(m_releases, 2);
-}
-
-TEST_F(HotkeyManagerTest, RequiredModifiersMustAllBeHeldAndExtrasAreAllowed)
-{
-    down(Grave, 0);
-    down(Grave, HotkeyConfig::Option);
-    down(Grave, HotkeyConfig::Command | HotkeyConfig::Shift | HotkeyConfig::Control);
-    down(Grave + 1, Chord);
-    EXPECT_EQ(m_presses, 0);
-    // Without a press, the key's release ends nothing.
-    up(Grave, Chord);
-    EXPECT_EQ(m_releases, 0);
-
-    down(Grave, Chord | HotkeyConfig::Shift);
-    EXPECT_EQ(m_presses, 1);
-    up(Grave, 0);
-
-    // Flags that are no chord modifier (Caps Lock, keypad) neither help nor hurt.
-    down(Grave, Chord | 0x10000 | 0x200000);
-    EXPECT_EQ(m_presses, 2);
-    up(Grave, 0);
-    down(Grave, HotkeyConfig::Option | 0x100000);
-    EXPECT_EQ(m_presses, 2);
-
-    // A chord without modifiers matches the key whatever else is held.
-    m_manager->setConfig({49, 0});
-    down(49, HotkeyConfig::Control);
-    EXPECT_EQ(m_presses, 3);
-}
-
-TEST_F(HotkeyManagerTest, ReleaseEndsTheHoldWhateverTheModifiers)
-{
-    down(Grave, Chord);
-    // Command goes up first: its own key-up is another key and the hold goes on.
-    up(CommandKey, HotkeyConfig::Option);
-    EXPECT_TRUE(m_manager->isDown());
-    EXPECT_EQ(m_releases, 0);
-    up(Grave, HotkeyConfig::Option);
-    EXPECT_EQ(m_releases, 1);
-}
-
-TEST_F(HotkeyManagerTest, RestartDuringAHoldEndsItSilently)
-{
-    m_manager->start();
-    m_global->type(Grave, Chord, true);
-    ASSERT_TRUE(m_manager->isDown());
-
-    m_manager->setConfig({105, HotkeyConfig::Control | HotkeyConfig::Shift});
-    m_manager->start();
-    EXPECT_FALSE(m_manager->isDown());
-    m_global->type(Grave, Chord, false);
-    EXPECT_EQ(m_releases, 0);
-
-    // The new chord is the one that counts now.
-    m_global->type(Grave, Chord, true);
-    EXPECT_EQ(m_presses, 1);
-    m_global->type(105, HotkeyConfig::Control | HotkeyConfig::Shift, true);
-    EXPECT_EQ(m_presses, 2);
-    m_global->type(105, 0, false);
-    EXPECT_EQ(m_releases, 1);
-}
-
-TEST_F(HotkeyManagerTest, KeyCodesBeyondSixteenBitsNeverMatch)
-{
-    m_manager->setConfig({65536 + Grave, Chord});
-    down(Grave, Chord);
-    down(65536 + Grave, Chord);
-    m_manager->setConfig({65536, 0});
-    down(65536, 0);
-    down(0, 0);
-    EXPECT_EQ(m_presses, 0);
-
-    m_manager->setConfig({65535, 0});
-    down(65535, 0);
-    EXPECT_EQ(m_presses, 1);
-}
-
-TEST_F(HotkeyManagerTest, StartInstallsTheSourcesAndStopRemovesThem)
-{
-    m_global->type(Grave, Chord, true);
-    EXPECT_EQ(m_presses, 0) << "nothing is watched before start()";
-    EXPECT_FALSE(m_manager->isMonitoring());
-
-    m_manager->start();
-    EXPECT_TRUE(m_global->isActive());
-    EXPECT_TRUE(m_local->isActive());
-    EXPECT_TRUE(m_manager->isMonitoring());
-    EXPECT_TRUE(m_manager->monitoringProblem().isEmpty());
-    m_local->type(Grave, Chord, true);
-    EXPECT_EQ(m_presses, 1);
-
-    m_manager->stop();
-    EXPECT_FALSE(m_manager->isDown());
-    EXPECT_FALSE(m_global->isActive());
-    EXPECT_FALSE(m_local->isActive());
-    m_local->type(Grave, Chord, false);
-    m_global->type(Grave, Chord, true);
-    EXPECT_EQ(m_presses, 1);
-    EXPECT_EQ(m_releases, 0);
-
-    m_manager->start();
-    m_manager->start();
-    EXPECT_EQ(m_global->starts, 3);
-    m_global->type(Grave, Chord, true);
-    m_global->type(Grave, Chord, false);
-    EXPECT_EQ(m_presses, 2);
-    EXPECT_EQ(m_releases, 1);
-}
-
-TEST(HotkeyManagerSources, SourceThatCannotStartIsSkippedAndExplained)
-{
-    auto global = std::make_unique<FakeKeyEventSource>(true, false);
-    auto local = std::make_unique<FakeKeyEventSource>(false);
-    FakeKeyEventSource *localSource = local.get();
-    std::vector<std::unique_ptr<KeyEventSource>> sources;
-    sources.push_back(std::move(global));
-    sources.push_back(std::move(local));
-    HotkeyManager manager(HotkeyConfig::defaultChord(), std::move(sources));
+    explicit Rig(HotkeyConfig chord = HotkeyConfig::defaultChord(), bool globalCanStart = true)
+    {
+        std::vector<std::unique_ptr<KeyEventSource>> sources;
+        sources.push_back(std::make_unique<FakeSource>(true, globalCanStart));
+        sources.push_back(std::make_unique<FakeSource>(false, true));
+        global = static_cast<FakeSource *>(sources[0].get());
+        local = static_cast<FakeSource *>(sources[1].get());
+        manager.emplace(chord, std::move(sources));
+        manager->setOnPress([this] { ++presses; });
+        manager->setOnRelease([this] { ++releases; });
+    }
+    FakeSource *global = nullptr;
+    FakeSource *local = nullptr;
+    std::optional<HotkeyManager> manager;
     int presses = 0;
-    manager.setOnPress([&] { ++presses; });
+    int releases = 0;
+};
 
-    manager.start();
-    EXPECT_FALSE(manager.isMonitoring());
-    EXPECT_EQ(manager.monitoringProblem(), QStringLiteral("refused"));
-    // Our own windows still work.
-    localSource->type(Grave, Chord, true);
-    EXPECT_EQ(presses, 1);
+TEST(HotkeyManager, MatchingRules)
+{
+    struct Step
+    {
+        quint32 key, modifiers;
+        bool pressed;
+    };
+    struct Row
+    {
+        const char *what;
+        HotkeyConfig chord;
+        std::vector<Step> steps;
+        int presses, releases;
+        bool down;
+    };
+    const HotkeyConfig standard = HotkeyConfig::defaultChord();
+    constexpr quint32 Others = HotkeyConfig::Command | HotkeyConfig::Shift | HotkeyConfig::Control;
+    const Step press{Grave, Chord, true}, release{Grave, Chord, false};
+    // clang-format off
+    const Row rows[] = {
+        {"repeats while held", standard, {press, press, press}, 1, 0, true},
+        {"doubled release, then a new hold", standard, {press, release, release, press, release}, 2, 2, false},
+        {"missing modifiers, another key, a release without a press", standard,
+         {{Grave, 0, true}, {Grave, Option, true}, {Grave, Others, true}, {Grave + 1, Chord, true}, release}, 0, 0, false},
+        {"extra modifiers and non-chord flags (Caps Lock, keypad)", standard,
+         {{Grave, Chord | HotkeyConfig::Shift, true}, {Grave, 0, false}, {Grave, Chord | 0x10000 | 0x200000, true}}, 2, 1, true},
+        {"a non-chord flag stands in for no modifier", standard, {{Grave, Option | 0x100000, true}}, 0, 0, false},
+        {"a chord without modifiers ignores held ones", {49, 0}, {{49, HotkeyConfig::Control, true}}, 1, 0, true},
+        // Command's own key-up is another key; the key's release ends the hold whatever is held.
+        {"modifier released first", standard, {press, {55, Option, false}}, 1, 0, true},
+        {"key released after a modifier", standard, {press, {55, Option, false}, {Grave, Option, false}}, 1, 1, false},
+        {"codes of 65536 and above", {65536 + Grave, Chord}, {press, {65536 + Grave, Chord, true}}, 0, 0, false},
+        {"code 65536 without modifiers", {65536, 0}, {{65536, 0, true}, {0, 0, true}}, 0, 0, false},
+        {"the largest code", {65535, 0}, {{65535, 0, true}}, 1, 0, true},
+    };
+    // clang-format on
+    for (const Row &row : rows) {
+        Rig rig(row.chord);
+        for (const Step &step : row.steps)
+            rig.manager->handle(KeyEvent{step.key, step.modifiers, 0}, step.pressed);
+        EXPECT_EQ(rig.presses, row.presses) << row.what;
+        EXPECT_EQ(rig.releases, row.releases) << row.what;
+        EXPECT_EQ(rig.manager->isDown(), row.down) << row.what;
+    }
 }
 
-TEST_F(HotkeyManagerTest, CopiesOfOneKeystrokeFromBothSourcesCountOnce)
+TEST(HotkeyManager, StartStopAndRestartDuringAHold)
 {
-    m_manager->start();
+    Rig rig;
+    rig.global->type(Grave, true);
+    EXPECT_EQ(rig.presses, 0) << "nothing is watched before start()";
+    EXPECT_FALSE(rig.manager->isMonitoring());
+
+    rig.manager->start();
+    EXPECT_TRUE(rig.global->isActive() && rig.local->isActive());
+    EXPECT_TRUE(rig.manager->isMonitoring());
+    EXPECT_TRUE(rig.manager->monitoringProblem().isEmpty());
+    rig.local->type(Grave, true);
+    EXPECT_EQ(rig.presses, 1);
+
+    rig.manager->stop();
+    EXPECT_FALSE(rig.manager->isDown());
+    EXPECT_FALSE(rig.global->isActive() || rig.local->isActive());
+    rig.local->type(Grave, false);
+    rig.global->type(Grave, true);
+    EXPECT_EQ(rig.presses, 1);
+    EXPECT_EQ(rig.releases, 0);
+
+    // start() during a hold ends it silently; the new chord counts from then on.
+    rig.manager->start();
+    rig.global->type(Grave, true);
+    ASSERT_TRUE(rig.manager->isDown());
+    rig.manager->setConfig({105, 0});
+    rig.manager->start();
+    EXPECT_EQ(rig.global->starts, 3);
+    EXPECT_FALSE(rig.manager->isDown());
+    rig.global->type(Grave, false);
+    EXPECT_EQ(rig.releases, 0);
+    rig.global->type(Grave, true);
+    rig.global->type(105, true);
+    rig.global->type(105, false);
+    EXPECT_EQ(rig.presses, 3);
+    EXPECT_EQ(rig.releases, 1);
+}
+
+TEST(HotkeyManager, SourceThatCannotStartIsSkippedAndExplained)
+{
+    Rig rig({}, false);
+    rig.manager->start();
+    EXPECT_FALSE(rig.manager->isMonitoring());
+    EXPECT_EQ(rig.manager->monitoringProblem(), QStringLiteral("refused"));
+    rig.local->type(Grave, true);
+    EXPECT_EQ(rig.presses, 1) << "our own windows still work";
+}
+
+TEST(HotkeyManager, CopiesOfOneKeystrokeFromBothSourcesCountOnce)
+{
+    Rig rig;
+    rig.manager->start();
+    FakeSource *g = rig.global, *l = rig.local;
+    auto feed = [](std::initializer_list<std::tuple<FakeSource *, bool, quint64>> events) {
+        for (const auto &[source, pressed, time] : events)
+            source->type(Grave, pressed, time);
+    };
     // The system-wide source delivers a whole tap before the local copies.
-    m_global->type(Grave, Chord, true, 1000);
-    m_global->type(Grave, Chord, false, 1090);
-    m_local->type(Grave, Chord, true, 1000);
-    m_local->type(Grave, Chord, false, 1090);
-    EXPECT_EQ(m_presses, 1);
-    EXPECT_EQ(m_releases, 1);
-    EXPECT_FALSE(m_manager->isDown());
-
+    feed({{g, true, 1000}, {g, false, 1090}, {l, true, 1000}, {l, false, 1090}});
+    EXPECT_EQ(rig.presses, 1);
+    EXPECT_EQ(rig.releases, 1);
+    EXPECT_FALSE(rig.manager->isDown());
     // The other order, with repeats in between.
-    m_local->type(Grave, Chord, true, 2000);
-    m_global->type(Grave, Chord, true, 2000);
-    m_global->type(Grave, Chord, true, 2500);
-    m_local->type(Grave, Chord, true, 2500);
-    m_local->type(Grave, Chord, false, 2600);
-    m_global->type(Grave, Chord, false, 2600);
-    EXPECT_EQ(m_presses, 2);
-    EXPECT_EQ(m_releases, 2);
-
+    feed({{l, true, 2000},
+          {g, true, 2000},
+          {g, true, 2500},
+          {l, true, 2500},
+          {l, false, 2600},
+          {g, false, 2600}});
+    EXPECT_EQ(rig.presses, 2);
+    EXPECT_EQ(rig.releases, 2);
     // Events without a time cannot be told apart and are each a keystroke.
-    m_global->type(Grave, Chord, true);
-    m_global->type(Grave, Chord, false);
-    m_global->type(Grave, Chord, true);
-    EXPECT_EQ(m_presses, 4);
+    feed({{g, true, 0}, {g, false, 0}, {g, true, 0}});
+    EXPECT_EQ(rig.presses, 4);
 }
 
 } // namespace

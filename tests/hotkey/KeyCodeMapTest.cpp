@@ -27,13 +27,16 @@ TEST(KeyCodeMap, KeysymsNameTheSameKeysAsLinuxCodes)
 
 TEST(KeyCodeMap, OnlyModifierKeysGiveChordBits)
 {
-    EXPECT_EQ(KeyCodeMap::modifierOfKeysym(0xffec), HotkeyConfig::Command); // Super_R
-    EXPECT_EQ(KeyCodeMap::modifierOfKeysym(0xffe7), HotkeyConfig::Option);  // Meta_L
-    EXPECT_EQ(KeyCodeMap::modifierOfKeysym(0xffe4), HotkeyConfig::Control); // Control_R
-    EXPECT_EQ(KeyCodeMap::modifierOfKeysym(0xffe5), 0u);                    // Caps_Lock
-    // Keysyms whose value equals a modifier's Linux code are letters all the same.
-    EXPECT_EQ(KeyCodeMap::modifierOfKeysym('a'), 0u);                     // 97, the right Ctrl's code
-    EXPECT_EQ(KeyCodeMap::modifierOfKeysym('}'), 0u);                     // 125, the left Super's code
+    // Keysyms 'a' (97) and '}' (125) equal the right Ctrl's and left Super's
+    // Linux codes, and are letters all the same.
+    const std::pair<quint32, quint32> keysyms[] = {{0xffec, HotkeyConfig::Command},
+                                                   {0xffe7, HotkeyConfig::Option},
+                                                   {0xffe4, HotkeyConfig::Control},
+                                                   {0xffe5, 0},
+                                                   {'a', 0},
+                                                   {'}', 0}};
+    for (const auto &[keysym, bit] : keysyms)
+        EXPECT_EQ(KeyCodeMap::modifierOfKeysym(keysym), bit) << keysym;
     EXPECT_EQ(KeyCodeMap::modifierOfLinuxKey(100), HotkeyConfig::Option); // right Alt
     EXPECT_EQ(KeyCodeMap::modifierOfLinuxKey(41), 0u);
 }

@@ -1,41 +1,28 @@
 #!/usr/bin/env bash
-# xvfb-fixture.sh start|stop STATE_DIR
-# Starts a private Xvfb on a display it picks itself (-displayfd) and records
-# the display and the PID in STATE_DIR; stop ends that PID only.
+# xvfb-fixture.sh start|stop STATE_DIR: a private Xvfb on a display it picks
+# itself (-displayfd); STATE_DIR records the display and the PID.
 set -euo pipefail
-action=${1:?start or stop}
-state=${2:?state folder}
+state=${2:?usage: $0 start|stop STATE_DIR}
 
-ci() { [[ "${CI:-}" == "true" || "${CI:-}" == "1" ]]; }
-
-case "$action" in
+case "$1" in
 start)
-    rm -rf "$state"
-    mkdir -p "$state"
+    rm -rf "$state" && mkdir -p "$state"
     if ! command -v Xvfb >/dev/null; then
-        if ci; then
-            echo "Xvfb is missing (package xvfb)" >&2
-            exit 1
-        fi
-        echo "Xvfb is missing: the X11 tests will skip"
+        echo "Xvfb is missing (package xvfb)" >&2
+        [[ "${CI:-}" == "true" || "${CI:-}" == "1" ]] && exit 1
         exit 0
     fi
-    fifo="$state/displayfd"
-    mkfifo "$fifo"
+    mkfifo "$state/displayfd"
     # Output goes to a file: CTest waits for the pipes it gave us to close.
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 640x480x24 3>"$fifo" </dev/null >"$state/xvfb.log" 2>&1 &
-    pid=$!
-    echo "$pid" >"$state/pid"
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 640x480x24 3>"$state/displayfd" </dev/null >"$state/xvfb.log" 2>&1 &
+    echo $! >"$state/pid"
     # Xvfb writes the display number once it accepts clients.
-    if ! read -r -t 20 number <"$fifo" || [[ -z "$number" ]]; then
-        echo "Xvfb did not start:" >&2
+    if ! read -r -t 20 number <"$state/displayfd" || [[ -z "$number" ]]; then
         cat "$state/xvfb.log" >&2 || true
-        kill "$pid" 2>/dev/null || true
+        kill "$(cat "$state/pid")" 2>/dev/null || true
         exit 1
     fi
-    rm -f "$fifo"
     echo ":$number" >"$state/display"
-    echo "Xvfb $pid on :$number"
     ;;
 stop)
     [[ -f "$state/pid" ]] || exit 0
@@ -47,8 +34,5 @@ stop)
     fi
     rm -rf "$state"
     ;;
-*)
-    echo "usage: $0 start|stop STATE_DIR" >&2
-    exit 2
-    ;;
+*) exit 2 ;;
 esac

@@ -1,28 +1,17 @@
 #include "support/XvfbDisplay.h"
 
 #include <QFile>
-#include <QtGlobal>
 
 namespace pealix::test {
 
 QByteArray xvfbDisplay(QString *reason)
 {
-    const QString state = qEnvironmentVariable("PEALIX_XVFB_STATE");
-    if (state.isEmpty()) {
-        if (reason)
-            *reason = QStringLiteral("PEALIX_XVFB_STATE is not set: run this test through ctest");
-        return {};
-    }
-    QFile file(state + QStringLiteral("/display"));
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (reason)
-            *reason = QStringLiteral("no Xvfb was started (is the xvfb package installed?)");
-        return {};
-    }
-    const QByteArray display = file.readAll().trimmed();
-    if (!display.startsWith(':') && reason)
-        *reason = QStringLiteral("the Xvfb state file names no display");
-    return display.startsWith(':') ? display : QByteArray();
+    QFile file(qEnvironmentVariable("PEALIX_XVFB_STATE") + QStringLiteral("/display"));
+    const QByteArray display = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+    if (display.startsWith(':'))
+        return display;
+    *reason = QStringLiteral("no Xvfb display in $PEALIX_XVFB_STATE (run through ctest; is xvfb installed?)");
+    return {};
 }
 
 } // namespace pealix::test
