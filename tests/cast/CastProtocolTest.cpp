@@ -54,17 +54,12 @@ TEST(CastProtocol, EncodesExactBytes)
     EXPECT_EQ(CastProtocol::encode(QStringLiteral("é𝄞"), {}, {}, {}).mid(6, 8).toHex(),
               "1206" + QByteArray("é𝄞").toHex());
 
-    const std::pair<quint64, const char *> varints[] = {{0, "00"},
-                                                        {127, "7f"},
-                                                        {128, "8001"},
-                                                        {300, "ac02"},
-                                                        {16384, "808001"},
-                                                        {0xFFFFFFFFull, "ffffffff0f"},
-                                                        {~0ull, "ffffffffffffffffff01"}};
-    for (const auto &[value, bytes] : varints) {
+    const quint64 values[] = {0, 127, 128, 300, 16384, 0xFFFFFFFFull, ~0ull};
+    const char *varints[] = {"00", "7f", "8001", "ac02", "808001", "ffffffff0f", "ffffffffffffffffff01"};
+    for (std::size_t i = 0; i < std::size(values); ++i) {
         QByteArray out = "x";
-        CastProtocol::appendVarint(value, out);
-        EXPECT_EQ(out.mid(1).toHex(), bytes) << value;
+        CastProtocol::appendVarint(values[i], out);
+        EXPECT_EQ(out.mid(1).toHex(), varints[i]) << values[i];
     }
     QByteArray field;
     CastProtocol::appendStringField(31, QStringLiteral("ab"), field);
@@ -77,6 +72,8 @@ TEST(CastProtocol, DecodeToleratesEveryDeviation)
                                   reference.namespace_.toUtf8(), reference.payload.toUtf8());
     const QByteArray src = body("src", "", "", "");
     const Message onlySrc{"src", "", "", ""};
+    const QByteArray sdn = body("s", "d", "n", "").chopped(2);
+    const Message sdnOnly{"s", "d", "n", ""};
     const struct
     {
         const char *what;
@@ -100,18 +97,10 @@ TEST(CastProtocol, DecodeToleratesEveryDeviation)
         {"cut inside a fixed32", src + hex("0d0102"), onlySrc},
         {"length beyond the body", hex("32ffffffff0f") + "abc", {"", "", "", "abc"}},
         {"empty", {}, {}},
-        {"group start ends decoding",
-         body("s", "d", "n", "").chopped(2) + hex("23 3203") + "abc",
-         {"s", "d", "n", ""}},
-        {"group end ends decoding",
-         body("s", "d", "n", "").chopped(2) + hex("24 3203") + "abc",
-         {"s", "d", "n", ""}},
-        {"wire type 6 ends decoding",
-         body("s", "d", "n", "").chopped(2) + hex("26 3203") + "abc",
-         {"s", "d", "n", ""}},
-        {"wire type 7 ends decoding",
-         body("s", "d", "n", "").chopped(2) + hex("27 3203") + "abc",
-         {"s", "d", "n", ""}},
+        {"group start ends decoding", sdn + hex("23 3203") + "abc", sdnOnly},
+        {"group end ends decoding", sdn + hex("24 3203") + "abc", sdnOnly},
+        {"wire type 6 ends decoding", sdn + hex("26 3203") + "abc", sdnOnly},
+        {"wire type 7 ends decoding", sdn + hex("27 3203") + "abc", sdnOnly},
         {"invalid UTF-8 is repaired",
          body(hex("ff"), "ok", "", "a" + hex("c328") + "b" + hex("eda080")),
          {QStringLiteral("\uFFFD"), "ok", "", QStringLiteral("a\uFFFD(b\uFFFD\uFFFD\uFFFD")}},
