@@ -7,7 +7,7 @@
 #include "support/MdnsSandbox.h"
 #include "support/TestEnvironment.h"
 
-#include "SpeakerPrinting.h"
+#include "SpeakerFixtures.h"
 #include <QCoro/QCoroTask>
 #include <QElapsedTimer>
 #include <QSettings>
@@ -16,53 +16,30 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <memory>
 
-using pealix::ChromecastDiscovery;
-using pealix::Speaker;
-using pealix::SpeakerKind;
-using pealix::test::AvahiPublisher;
+using namespace pealix;
+using namespace Qt::StringLiterals;
+using test::AvahiPublisher;
+using test::castSpeaker;
 
 namespace {
-
-const QString CastType = QStringLiteral("_googlecast._tcp");
-
-#define REQUIRE_SANDBOX()                                                                                    \
-    do {                                                                                                     \
-        QString why;                                                                                         \
-        PEALIX_REQUIRE(::pealix::test::insideMdnsSandbox(&why),                                              \
-                       ("refusing to browse outside the mDNS sandbox: " + why).toStdString());               \
-    } while (0)
-
-QList<Speaker> sortedById(QList<Speaker> speakers)
-{
-    std::sort(speakers.begin(), speakers.end(),
-              [](const Speaker &a, const Speaker &b) { return a.id < b.id; });
-    return speakers;
-}
-
-Speaker castSpeaker(const QString &id, const QString &name, qint64 port)
-{
-    return Speaker{QStringLiteral("cast:") + id,
-                   SpeakerKind::Chromecast,
-                   name,
-                   QStringLiteral("127.0.0.1"),
-                   port,
-                   std::nullopt};
-}
 
 class AvahiDiscoveryTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { REQUIRE_SANDBOX(); }
-
-    AvahiPublisher &publish(const QString &name, quint16 port, const QByteArrayList &txt = {},
-                            const QString &host = {})
+    void SetUp() override
     {
-        m_publishers.push_back(std::make_unique<AvahiPublisher>(name, CastType, port, txt, host));
-        return *m_publishers.back();
+        const QString refusal = test::sandboxRefusal("PEALIX_MDNS_SANDBOX");
+        PEALIX_REQUIRE(refusal.isEmpty(),
+                       "refusing to browse outside the mDNS sandbox: " + refusal.toStdString());
+    }
+
+    void publish(const QString &name, quint16 port, const QByteArrayList &txt = {}, const QString &host = {})
+    {
+        m_publishers.push_back(
+            std::make_unique<AvahiPublisher>(name, u"_googlecast._tcp"_s, port, txt, host));
     }
 
     // Blocks until every device published so far is announced.
@@ -87,26 +64,23 @@ TEST_F(AvahiDiscoveryTest, AnEmptyNetworkGivesAnEmptyList)
 
 TEST_F(AvahiDiscoveryTest, TurnsAnnouncedServicesIntoSpeakers)
 {
-    publish(QStringLiteral("Chromecast-1a2b"), 8009, {"fn=Kitchen speaker", "id=abc", "md=Chromecast"});
-    publish(QStringLiteral("Bare"), 8010);
-    publish(QStringLiteral("Blank-id"), 8011, {"id=", "fn=Den"});
-    publish(QStringLiteral("Twin-A"), 8021, {"id=twin", "fn=A"});
-    publish(QStringLiteral("Twin-B"), 8022, {"id=twin", "fn=B"});
+    publish(u"Chromecast-1a2b"_s, 8009, {"fn=Kitchen speaker", "id=abc", "md=Chromecast"});
+    publish(u"Bare"_s, 8010);
+    publish(u"Blank-id"_s, 8011, {"id=", "fn=Den"});
+    publish(u"Twin-A"_s, 8021, {"id=twin", "fn=A"});
+    publish(u"Twin-B"_s, 8022, {"id=twin", "fn=B"});
     waitAllEstablished();
 
     ChromecastDiscovery discovery;
-    const QList<Speaker> found = sortedById(QCoro::waitFor(discovery.discover(1.0)));
-
+    const QList<Speaker> found = test::sortedById(QCoro::waitFor(discovery.discover(1.0)));
     ASSERT_EQ(found.size(), 4);
-    EXPECT_EQ(found[0], castSpeaker(QStringLiteral("Bare"), QStringLiteral("Bare"), 8010));
-    EXPECT_EQ(found[1], castSpeaker(QStringLiteral("Blank-id"), QStringLiteral("Den"), 8011));
-    EXPECT_EQ(found[2], castSpeaker(QStringLiteral("abc"), QStringLiteral("Kitchen speaker"), 8009));
+    EXPECT_EQ(found.mid(0, 3), (QList<Speaker>{castSpeaker(u"Bare"_s, u"Bare"_s, u"127.0.0.1"_s, 8010),
+                                               castSpeaker(u"Blank-id"_s, u"Den"_s, u"127.0.0.1"_s, 8011),
+                                               castSpeaker(u"abc"_s, u"Kitchen speaker"_s)}));
     // Two services with one id make one speaker, and a consistent one.
-    const Speaker &twin = found[3];
-    EXPECT_EQ(twin.id, QStringLiteral("cast:twin"));
-    EXPECT_TRUE((twin.name == QLatin1String("A") && twin.port == 8021) ||
-                (twin.name == QLatin1String("B") && twin.port == 8022))
-        << twin.name.toStdString() << " " << twin.port;
+    EXPECT_TRUE(found[3] == castSpeaker(u"twin"_s, u"A"_s, u"127.0.0.1"_s, 8021) ||
+                found[3] == castSpeaker(u"twin"_s, u"B"_s, u"127.0.0.1"_s, 8022))
+        << testing::PrintToString(found[3]);
 }
 
 TEST_F(AvahiDiscoveryTest, OnlyDevicesAppearingInTheWindowCountAndTheDeadlineCutsHangingOnes)
@@ -116,37 +90,32 @@ TEST_F(AvahiDiscoveryTest, OnlyDevicesAppearingInTheWindowCountAndTheDeadlineCut
     QElapsedTimer clock;
     clock.start();
     auto task = discovery.discover(Window);
-
-    // Announced once the browse runs.
-    publish(QStringLiteral("During"), 8030, {"fn=During"});
+    publish(u"During"_s, 8030, {"fn=During"});
     // A service whose host has no address: resolving it outlasts the hard deadline.
-    publish(QStringLiteral("Ghost"), 8031, {"fn=Ghost"}, QStringLiteral("ghost.local"));
+    publish(u"Ghost"_s, 8031, {"fn=Ghost"}, u"ghost.local"_s);
     // Announced after the window, while the ghost keeps the discovery open.
-    QTimer::singleShot(int(Window * 1000) + 300, [this] { publish(QStringLiteral("After"), 8032); });
+    QTimer::singleShot(int(Window * 1000) + 300, [this] { publish(u"After"_s, 8032); });
 
-    const QList<Speaker> found = QCoro::waitFor(task);
-    EXPECT_EQ(found, QList<Speaker>{castSpeaker(QStringLiteral("During"), QStringLiteral("During"), 8030)});
+    EXPECT_EQ(QCoro::waitFor(task),
+              QList<Speaker>{castSpeaker(u"During"_s, u"During"_s, u"127.0.0.1"_s, 8030)});
     EXPECT_GE(clock.elapsed(), qint64((Window + ChromecastDiscovery::GraceSeconds) * 1000));
 }
 
 TEST_F(AvahiDiscoveryTest, AStoreScanFindsTheCastDevices)
 {
-    publish(QStringLiteral("Chromecast-9"), 8050, {"fn=Hall", "id=hall"});
+    publish(u"Chromecast-9"_s, 8050, {"fn=Hall", "id=hall"});
     waitAllEstablished();
     QTemporaryDir dir;
-    pealix::Preferences preferences(
-        std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat));
-    pealix::SpeakerStore store(nullptr, &pealix::discoverCastSpeakers, preferences);
+    Preferences preferences(
+        std::make_unique<QSettings>(dir.filePath(u"settings.ini"_s), QSettings::IniFormat));
+    SpeakerStore store(nullptr, &discoverCastSpeakers, preferences);
 
     QElapsedTimer clock;
     clock.start();
     QCoro::waitFor(store.scan());
     const qint64 elapsed = clock.elapsed();
-
-    EXPECT_EQ(store.speakers(),
-              QList<Speaker>{castSpeaker(QStringLiteral("hall"), QStringLiteral("Hall"), 8050)});
-    std::printf("[ figures  ] scan with one Cast device in the sandbox took %lld ms\n",
-                static_cast<long long>(elapsed));
+    EXPECT_EQ(store.speakers(), QList<Speaker>{castSpeaker(u"hall"_s, u"Hall"_s, u"127.0.0.1"_s, 8050)});
+    std::printf("[ figures  ] scan with one Cast device in the sandbox took %lld ms\n", (long long)elapsed);
 }
 
 } // namespace

@@ -6,140 +6,101 @@
 #include <gtest/gtest.h>
 
 using namespace pealix;
+using namespace Qt::StringLiterals;
 using namespace pealix::sonos;
+using test::FakeSonosPlayer;
 
-TEST(SonosXml, EscapingRoundTripsAndNeverDecodesTwice)
+TEST(SonosXml, EscapingTagSearchAndNumbers)
 {
-    EXPECT_EQ(xmlEscape(QStringLiteral("a<b&c")), QStringLiteral("a&lt;b&amp;c"));
-    EXPECT_EQ(xmlEscape(QStringLiteral("\"x' > &lt;")), QStringLiteral("&quot;x&apos; &gt; &amp;lt;"));
+    EXPECT_EQ(xmlEscape(u"\"x' > a<b&c &lt;"_s), u"&quot;x&apos; &gt; a&lt;b&amp;c &amp;lt;"_s);
     // "&amp;" goes last: an escaped entity comes back as the entity, not the character.
-    EXPECT_EQ(xmlUnescape(QStringLiteral("&amp;lt;&lt;&amp;&#38;")), QStringLiteral("&lt;<&&#38;"));
-    const QString tricky = QStringLiteral("http://h/a?b=1&c=<2>&d=\"'&amp;");
+    EXPECT_EQ(xmlUnescape(u"&amp;lt;&lt;&amp;&#38;"_s), u"&lt;<&&#38;"_s);
+    const QString tricky = u"http://h/a?b=1&c=<2>&d=\"'&amp;"_s;
     EXPECT_EQ(xmlUnescape(xmlEscape(tricky)), tricky);
-}
 
-TEST(SonosXml, TagValueIsALiteralSearchForExactTags)
-{
-    const QString media = QStringLiteral("<CurrentURIMetaData>&lt;DIDL&gt;</CurrentURIMetaData>");
-    EXPECT_EQ(tagValue(QStringLiteral("CurrentURI"), media), std::nullopt);
-    EXPECT_EQ(tagValue(QStringLiteral("CurrentURIMetaData"), media), QStringLiteral("&lt;DIDL&gt;"));
+    const std::tuple<const char *, const char *, const char *> tags[] = {
+        {"CurrentURI", "<CurrentURIMetaData>&lt;DIDL&gt;</CurrentURIMetaData>", nullptr},
+        {"CurrentURIMetaData", "<CurrentURIMetaData>&lt;DIDL&gt;</CurrentURIMetaData>", "&lt;DIDL&gt;"},
+        {"Track", "<TrackURI>x</TrackURI><Track> 7 </Track>", " 7 "},
+        {"Empty", "<Empty></Empty>", ""},
+        {"A", "</A><A>x", nullptr},          // closing tag first
+        {"A", "<A id=\"1\">x</A>", nullptr}, // attributes
+        {"a", "<A>x</A>", nullptr},          // another case
+        {"A", "<A>never closed", nullptr},   // unterminated
+        {"A", "<A>1<A>2</A>3</A>", "1<A>2"}, // nested: first opening to first closing
+    };
+    for (const auto &[tag, body, value] : tags) {
+        const auto found = tagValue(QString::fromLatin1(tag), QString::fromLatin1(body));
+        EXPECT_EQ(found, value ? std::optional(QString::fromLatin1(value)) : std::nullopt) << body;
+    }
+    EXPECT_EQ(xmlValue(u"roomName"_s, u"<roomName>\n\t Den \r\n</roomName>"_s), u"Den"_s);
 
-    const QString position = QStringLiteral("<TrackURI>x</TrackURI><Track> 7 </Track>");
-    EXPECT_EQ(tagValue(QStringLiteral("Track"), position), QStringLiteral(" 7 "));
-    EXPECT_EQ(tagValue(QStringLiteral("Empty"), QStringLiteral("<Empty></Empty>")), QString());
-
-    // Closing tag first, attributes, a case change, an unterminated element: no value.
-    EXPECT_EQ(tagValue(QStringLiteral("A"), QStringLiteral("</A><A>x")), std::nullopt);
-    EXPECT_EQ(tagValue(QStringLiteral("A"), QStringLiteral("<A id=\"1\">x</A>")), std::nullopt);
-    EXPECT_EQ(tagValue(QStringLiteral("a"), QStringLiteral("<A>x</A>")), std::nullopt);
-    EXPECT_EQ(tagValue(QStringLiteral("A"), QStringLiteral("<A>never closed")), std::nullopt);
-    // Nested and repeated elements: first opening to first closing.
-    EXPECT_EQ(tagValue(QStringLiteral("A"), QStringLiteral("<A>1<A>2</A>3</A>")), QStringLiteral("1<A>2"));
-    EXPECT_EQ(xmlValue(QStringLiteral("roomName"), QStringLiteral("<roomName>\n\t Den \r\n</roomName>")),
-              QStringLiteral("Den"));
-}
-
-TEST(SonosXml, WholeNumbersAreStrict)
-{
-    EXPECT_EQ(parseWholeNumber(QStringLiteral("12")), 12);
-    EXPECT_EQ(parseWholeNumber(QStringLiteral("+7")), 7);
-    EXPECT_EQ(parseWholeNumber(QStringLiteral("-5")), -5);
-    EXPECT_EQ(parseWholeNumber(QStringLiteral("007")), 7);
-    EXPECT_EQ(parseWholeNumber(QStringLiteral("9223372036854775807")), std::numeric_limits<qint64>::max());
-    EXPECT_EQ(parseWholeNumber(QStringLiteral("-9223372036854775808")), std::numeric_limits<qint64>::min());
+    for (const auto &[text, number] : {std::pair{"+7", 7LL},
+                                       {"-5", -5LL},
+                                       {"007", 7LL},
+                                       {"9223372036854775807", std::numeric_limits<qint64>::max()},
+                                       {"-9223372036854775808", std::numeric_limits<qint64>::min()}})
+        EXPECT_EQ(parseWholeNumber(QString::fromLatin1(text)), number) << text;
     for (const char *bad : {"", " 7", "7 ", "+", "-", "+-1", "1.0", "1e3", "0x10", "9223372036854775808",
-                            "-9223372036854775809", "99999999999999999999"})
-        EXPECT_EQ(parseWholeNumber(QString::fromLatin1(bad)), std::nullopt) << bad;
-    EXPECT_EQ(parseWholeNumber(QStringLiteral("\u0661\u0662")), std::nullopt); // Arabic-Indic digits
+                            "-9223372036854775809", "99999999999999999999", "\u0661\u0662"})
+        EXPECT_EQ(parseWholeNumber(QString::fromUtf8(bad)), std::nullopt) << bad;
 }
 
 TEST(SonosXml, EnvelopeIsExactOnTheWire)
 {
-    const QString body = soapEnvelope(QStringLiteral("SetVolume"),
-                                      QStringLiteral("urn:schemas-upnp-org:service:RenderingControl:1"),
-                                      {{QStringLiteral("InstanceID"), QStringLiteral("0")},
-                                       {QStringLiteral("Channel"), QStringLiteral("Master")},
-                                       {QStringLiteral("DesiredVolume"), QStringLiteral("a<b&c")}});
-    EXPECT_EQ(body,
+    EXPECT_EQ(soapEnvelope(u"SetVolume"_s, u"urn:schemas-upnp-org:service:RenderingControl:1"_s,
+                           {{u"InstanceID"_s, u"0"_s}, {u"DesiredVolume"_s, u"a<b&c"_s}}),
               QStringLiteral(
                   "<?xml version=\"1.0\" encoding=\"utf-8\"?><s:Envelope "
                   "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
                   "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:SetVolume "
                   "xmlns:u=\"urn:schemas-upnp-org:service:RenderingControl:1\"><InstanceID>0</InstanceID>"
-                  "<Channel>Master</Channel><DesiredVolume>a&lt;b&amp;c</DesiredVolume></u:SetVolume>"
-                  "</s:Body></s:Envelope>"));
-    EXPECT_TRUE(
-        soapEnvelope(QStringLiteral("GetZoneGroupState"), QStringLiteral("urn:x"), {})
-            .contains(QLatin1String("<u:GetZoneGroupState xmlns:u=\"urn:x\"></u:GetZoneGroupState>")));
+                  "<DesiredVolume>a&lt;b&amp;c</DesiredVolume></u:SetVolume></s:Body></s:Envelope>"));
+    EXPECT_TRUE(soapEnvelope(u"GetZoneGroupState"_s, u"urn:x"_s, {})
+                    .contains("<u:GetZoneGroupState xmlns:u=\"urn:x\"></u:GetZoneGroupState>"_L1));
 }
 
-namespace {
-
-Speaker sonosSpeaker(const QString &uuid, const QString &host,
-                     std::optional<QString> sonosUuid = std::nullopt)
+static Speaker sonosSpeaker(const char *uuid, const char *host)
 {
-    return Speaker{QStringLiteral("sonos:") + uuid,
-                   SpeakerKind::Sonos,
-                   QStringLiteral("Room ") + uuid,
-                   host,
-                   1400,
-                   sonosUuid ? sonosUuid : std::optional<QString>(uuid)};
+    const QString id = QString::fromLatin1(uuid);
+    return {"sonos:" + id, SpeakerKind::Sonos, "Room " + id, QString::fromLatin1(host), 1400, id};
 }
-
-} // namespace
 
 TEST(SonosTopology, MembersBecomeTheirCoordinatorsOnce)
 {
-    const SonosTopology topology = SonosTopology::parse(
-        test::FakeSonosPlayer::twoGroupState(QStringLiteral("127.0.0.51"), QStringLiteral("127.0.0.53")));
+    const SonosTopology topology =
+        SonosTopology::parse(FakeSonosPlayer::twoGroupState(u"127.0.0.51"_s, u"127.0.0.53"_s));
     // Satellites are children of a member and are not read; invisible members are.
-    EXPECT_FALSE(topology.coordinator.contains(QStringLiteral("RINCON_SL1400")));
-    EXPECT_EQ(topology.coordinator.value(QStringLiteral("RINCON_SUB1400")), QStringLiteral("RINCON_C1400"));
+    EXPECT_FALSE(topology.coordinator.contains(u"RINCON_SL1400"_s));
 
-    Speaker noUuid = sonosSpeaker(QStringLiteral("X"), QStringLiteral("127.0.0.70"));
+    Speaker noUuid = sonosSpeaker("X", "127.0.0.70");
     noUuid.sonosUUID.reset();
-    const QList<Speaker> input{sonosSpeaker(QStringLiteral("RINCON_B1400"), QStringLiteral("127.0.0.62")),
-                               sonosSpeaker(QStringLiteral("RINCON_UNKNOWN"), QStringLiteral("127.0.0.64")),
-                               sonosSpeaker(QStringLiteral("RINCON_A1400"), QStringLiteral("127.0.0.99")),
-                               noUuid,
-                               sonosSpeaker(QStringLiteral("RINCON_SUB1400"), QStringLiteral("127.0.0.63"))};
-    const QList<Speaker> result = topology.coordinatorsFor(input);
-    ASSERT_EQ(result.size(), 4);
-    EXPECT_EQ(result[0], (Speaker{QStringLiteral("sonos:RINCON_A1400"), SpeakerKind::Sonos,
-                                  QStringLiteral("Living Room"), QStringLiteral("127.0.0.51"), 1400,
-                                  QStringLiteral("RINCON_A1400")}));
-    EXPECT_EQ(result[1], input[1]);
-    EXPECT_EQ(result[2], input[3]);
-    EXPECT_EQ(result[3].id, QStringLiteral("sonos:RINCON_C1400"));
-    EXPECT_EQ(result[3].name, QStringLiteral("Office"));
-    EXPECT_EQ(result[3].host, QStringLiteral("127.0.0.53"));
-}
+    const QList<Speaker> input{
+        sonosSpeaker("RINCON_B1400", "127.0.0.62"), sonosSpeaker("RINCON_UNKNOWN", "127.0.0.64"),
+        sonosSpeaker("RINCON_A1400", "127.0.0.99"), noUuid, sonosSpeaker("RINCON_SUB1400", "127.0.0.63")};
+    const Speaker livingRoom{
+        u"sonos:RINCON_A1400"_s, SpeakerKind::Sonos, u"Living Room"_s, u"127.0.0.51"_s, 1400,
+        u"RINCON_A1400"_s};
+    const Speaker office{u"sonos:RINCON_C1400"_s, SpeakerKind::Sonos, u"Office"_s, u"127.0.0.53"_s, 1400,
+                         u"RINCON_C1400"_s};
+    EXPECT_EQ(topology.coordinatorsFor(input), (QList<Speaker>{livingRoom, input[1], input[3], office}));
 
-TEST(SonosTopology, BrokenGroupsAndMembersAreSkipped)
-{
-    const SonosTopology topology = SonosTopology::parse(QStringLiteral(
+    // Broken heads: an unterminated attribute loses its group; a member without
+    // a usable name or address keeps the speaker's own.
+    const SonosTopology broken = SonosTopology::parse(QStringLiteral(
         "<ZoneGroup Coordinator=\"UNTERMINATED><ZoneGroupMember UUID=\"M1\" ZoneName=\"Lost\"/></ZoneGroup>"
         "<ZoneGroup Coordinator=\"C\"><ZoneGroupMember UUID=\"M2\" Location=\"not a url\" ZoneName=\"Den/>"
         "<ZoneGroupMember ZoneName=\"No uuid\"/></ZoneGroup>"));
-    EXPECT_FALSE(topology.coordinator.contains(QStringLiteral("M1")));
-    EXPECT_EQ(topology.coordinator.value(QStringLiteral("M2")), QStringLiteral("C"));
-    EXPECT_FALSE(topology.host.contains(QStringLiteral("M2")));
-    EXPECT_FALSE(topology.zoneName.contains(QStringLiteral("M2")));
-    EXPECT_EQ(topology.coordinator.size(), 1);
-    // Without a name or host for the coordinator, the speaker's own ones stay.
-    const Speaker member = sonosSpeaker(QStringLiteral("M2"), QStringLiteral("127.0.0.8"));
-    const Speaker chosen = topology.coordinatorsFor({member}).value(0);
-    EXPECT_EQ(chosen.id, QStringLiteral("sonos:C"));
-    EXPECT_EQ(chosen.name, member.name);
-    EXPECT_EQ(chosen.host, member.host);
+    EXPECT_EQ(broken.coordinator, (QHash<QString, QString>{{u"M2"_s, u"C"_s}}));
+    const Speaker member = sonosSpeaker("M2", "127.0.0.8");
+    Speaker chosen = member;
+    chosen.id = u"sonos:C"_s;
+    chosen.sonosUUID = u"C"_s;
+    EXPECT_EQ(broken.coordinatorsFor({member}), QList<Speaker>{chosen});
 }
 
-TEST(SsdpReply, SearchDatagramAndLocationHeaders)
+TEST(SsdpReply, LocationHeadersAndDescriptions)
 {
-    EXPECT_EQ(kZonePlayerSearch.size(), 126);
-    EXPECT_TRUE(kZonePlayerSearch.startsWith("M-SEARCH * HTTP/1.1\r\n"));
-    EXPECT_TRUE(kZonePlayerSearch.endsWith("ZonePlayer:1\r\n\r\n"));
-
     const QByteArray reply = "HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age = 1800\r\n"
                              "LOCATION: http://127.0.0.2:1400/xml/device_description.xml\r\n"
                              "location:\t http://127.0.0.3:1400/a.xml \t\r\n"
@@ -150,34 +111,20 @@ TEST(SsdpReply, SearchDatagramAndLocationHeaders)
                              "Location: http://SoNoS-hub.local/desc.xml\r\n"
                              "X-Location: http://127.0.0.8:1400/other-header.xml\r\n\r\n";
     EXPECT_EQ(sonosLocations(reply),
-              (QStringList{QStringLiteral("http://127.0.0.2:1400/xml/device_description.xml"),
-                           QStringLiteral("http://127.0.0.3:1400/a.xml"),
-                           QStringLiteral("http://127.0.0.4:8080/x/device_description"),
-                           QStringLiteral("http://SoNoS-hub.local/desc.xml")}));
-    EXPECT_FALSE(isSonosLocation(QStringLiteral("http://127.0.0.4/DEVICE_DESCRIPTION")));
+              (QStringList{"http://127.0.0.2:1400/xml/device_description.xml", "http://127.0.0.3:1400/a.xml",
+                           "http://127.0.0.4:8080/x/device_description", "http://SoNoS-hub.local/desc.xml"}));
+    EXPECT_FALSE(isSonosLocation(u"http://127.0.0.4/DEVICE_DESCRIPTION"_s));
     EXPECT_TRUE(sonosLocations("LOCATION: http://127.0.0.2:1400/\xff\r\n").isEmpty());
-}
 
-TEST(SsdpReply, DescriptionsBecomeSpeakers)
-{
-    const QString location = QStringLiteral("http://127.0.0.2:1400/xml/device_description.xml");
-    const auto full = speakerFromDescription(
-        location, QString::fromUtf8(test::FakeSonosPlayer::deviceDescription(
-                      QStringLiteral("\n  Kitchen \t"), QStringLiteral(" uuid:RINCON_K1400 "))));
-    ASSERT_TRUE(full);
-    EXPECT_EQ(*full,
-              (Speaker{QStringLiteral("sonos:RINCON_K1400"), SpeakerKind::Sonos, QStringLiteral("Kitchen"),
-                       QStringLiteral("127.0.0.2"), 1400, QStringLiteral("RINCON_K1400")}));
-
-    const auto noUdn = speakerFromDescription(
-        QStringLiteral("http://127.0.0.9/desc.xml"),
-        QString::fromUtf8(test::FakeSonosPlayer::deviceDescription(QStringLiteral("Den"), QString())));
-    ASSERT_TRUE(noUdn);
-    EXPECT_EQ(noUdn->id, QStringLiteral("sonos:127.0.0.9"));
-    EXPECT_EQ(noUdn->port, 1400);
-    EXPECT_EQ(noUdn->sonosUUID, QString());
-
-    EXPECT_FALSE(speakerFromDescription(location, QString::fromUtf8(test::FakeSonosPlayer::deviceDescription(
-                                                      QString(), QStringLiteral("uuid:RINCON_K1400")))));
-    EXPECT_FALSE(speakerFromDescription(location, QStringLiteral("<roomName>unterminated")));
+    const auto describe = [](const char *location, const QString &room, const QString &udn) {
+        return speakerFromDescription(QString::fromLatin1(location),
+                                      QString::fromUtf8(FakeSonosPlayer::deviceDescription(room, udn)));
+    };
+    EXPECT_EQ(describe("http://127.0.0.2:1400/d.xml", "\n  Kitchen \t", " uuid:RINCON_K1400 "),
+              (Speaker{u"sonos:RINCON_K1400"_s, SpeakerKind::Sonos, u"Kitchen"_s, u"127.0.0.2"_s, 1400,
+                       u"RINCON_K1400"_s}));
+    EXPECT_EQ(describe("http://127.0.0.9/desc.xml", "Den", QString()),
+              (Speaker{u"sonos:127.0.0.9"_s, SpeakerKind::Sonos, u"Den"_s, u"127.0.0.9"_s, 1400, QString()}));
+    EXPECT_FALSE(describe("http://127.0.0.2:1400/d.xml", QString(), u"uuid:RINCON_K1400"_s));
+    EXPECT_FALSE(speakerFromDescription(u"http://127.0.0.2:1400/d.xml"_s, u"<roomName>unterminated"_s));
 }

@@ -1,14 +1,13 @@
 // SSDP discovery against responders on lo. This program multicasts, so it
 // only runs inside the private network namespace that run-in-netns.sh makes.
 #include "sonos/SonosDiscovery.h"
-#include "sonos/SsdpReply.h"
 #include "support/FakeSonosPlayer.h"
+#include "support/MdnsSandbox.h"
 #include "support/SsdpResponder.h"
 #include "support/TestEnvironment.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QNetworkInterface>
 #include <QProcess>
 
 #include <QCoro/QCoroProcess>
@@ -18,123 +17,104 @@
 #include <memory>
 
 using namespace pealix;
+using namespace Qt::StringLiterals;
 using test::FakeSonosPlayer;
 using test::SsdpResponder;
 
 namespace {
 
-const QString kDescriptionPath = QStringLiteral("/xml/device_description.xml");
+const QString kPath = u"/xml/device_description.xml"_s;
 
-// A namespace of our own: not the one of PID 1, and nothing but loopback in it.
-bool insidePrivateNetworkNamespace()
+class SsdpDiscoveryTest : public ::testing::Test
 {
-    const QString own = QFile::symLinkTarget(QStringLiteral("/proc/self/ns/net"));
-    const QString init = QFile::symLinkTarget(QStringLiteral("/proc/1/ns/net"));
-    if (own.isEmpty() || own == init)
-        return false;
-    const auto interfaces = QNetworkInterface::allInterfaces();
-    return std::all_of(interfaces.begin(), interfaces.end(), [](const QNetworkInterface &interface) {
-        return interface.flags().testFlag(QNetworkInterface::IsLoopBack);
-    });
-}
+protected:
+    void SetUp() override
+    {
+        const QString refusal = test::sandboxRefusal("PEALIX_NETNS_INNER");
+        PEALIX_REQUIRE(refusal.isEmpty(),
+                       "SSDP runs only inside tests/sonos/run-in-netns.sh: " + refusal.toStdString());
+    }
 
-#define REQUIRE_SANDBOX()                                                                                    \
-    PEALIX_REQUIRE(insidePrivateNetworkNamespace(),                                                          \
-                   "SSDP tests run only inside a fresh network namespace (tests/sonos/run-in-netns.sh)")
+    FakeSonosPlayer &player(const char *address, const QString &room, const QString &udn, quint16 port = 0)
+    {
+        m_players.push_back(std::make_unique<FakeSonosPlayer>(QHostAddress(QLatin1String(address)), port));
+        m_players.back()->setDescription(kPath, FakeSonosPlayer::deviceDescription(room, udn));
+        EXPECT_TRUE(m_players.back()->isListening()) << address;
+        return *m_players.back();
+    }
 
-std::unique_ptr<FakeSonosPlayer> playerWith(const char *address, quint16 port, const QString &room,
-                                            const QString &udn)
-{
-    auto player = std::make_unique<FakeSonosPlayer>(QHostAddress(QLatin1String(address)), port);
-    player->setDescription(kDescriptionPath, FakeSonosPlayer::deviceDescription(room, udn));
-    return player;
-}
+    static QByteArray location(const char *header, const FakeSonosPlayer &player)
+    {
+        return QByteArray(header) + ": http://" + player.host().toUtf8() + ':' +
+               QByteArray::number(player.port()) + kPath.toUtf8();
+    }
 
-QByteArray locationOf(const char *header, const FakeSonosPlayer &player)
-{
-    return QByteArray(header) + ": http://" + player.host().toUtf8() + ':' +
-           QByteArray::number(player.port()) + kDescriptionPath.toUtf8();
-}
+    std::vector<std::unique_ptr<FakeSonosPlayer>> m_players;
+};
 
 } // namespace
 
-TEST(SsdpDiscovery, FindsPlayersFromRepliesAndAdvertisements)
+TEST_F(SsdpDiscoveryTest, FindsPlayersFromRepliesAndAdvertisements)
 {
-    REQUIRE_SANDBOX();
-    auto hall = playerWith("127.0.0.9", 0, QStringLiteral("Hall"), QStringLiteral("uuid:RINCON_H1400"));
-    auto hung = playerWith("127.0.0.8", 0, QStringLiteral("Never"), QStringLiteral("uuid:RINCON_N1400"));
-    hung->setHangingPath(kDescriptionPath);
-    auto kitchen = playerWith("127.0.0.2", 0, QStringLiteral("Kitchen"), QStringLiteral("uuid:RINCON_K1400"));
-    auto kitchenAgain =
-        playerWith("127.0.0.12", 0, QStringLiteral("Kitchen again"), QStringLiteral("uuid:RINCON_K1400"));
-    auto den = playerWith("127.0.0.5", 80, QStringLiteral("\n  Den  "), QString());
-    auto roomless = playerWith("127.0.0.6", 0, QString(), QStringLiteral("uuid:RINCON_R1400"));
-    auto printer = playerWith("127.0.0.7", 80, QStringLiteral("Printer"), QStringLiteral("uuid:PRINTER"));
-    for (const auto *player : {hall.get(), hung.get(), kitchen.get(), kitchenAgain.get(), den.get(),
-                               roomless.get(), printer.get()})
-        ASSERT_TRUE(player->isListening()) << player->host().toStdString();
+    auto &hall = player("127.0.0.9", u"Hall"_s, u"uuid:RINCON_H1400"_s);
+    auto &hung = player("127.0.0.8", u"Never"_s, u"uuid:RINCON_N1400"_s);
+    hung.setDescription(kPath, QByteArray());
+    auto &kitchen = player("127.0.0.2", u"Kitchen"_s, u"uuid:RINCON_K1400"_s);
+    auto &kitchenAgain = player("127.0.0.12", u"Kitchen again"_s, u"uuid:RINCON_K1400"_s);
+    auto &den = player("127.0.0.5", u"\n  Den  "_s, QString(), 80);
+    auto &roomless = player("127.0.0.6", QString(), u"uuid:RINCON_R1400"_s);
+    auto &printer = player("127.0.0.7", u"Printer"_s, u"uuid:PRINTER"_s, 80);
 
     SsdpResponder responder;
     ASSERT_TRUE(responder.start());
-    responder.addReply(SsdpResponder::reply(locationOf("LOCATION", *hung)));
-    responder.addReply(SsdpResponder::reply(locationOf("LOCATION", *kitchen)));
-    for (const char *header : {"location", "Location", "LoCaTiOn", "LOCATION"})
-        responder.addReply(SsdpResponder::reply(locationOf(header, *kitchen)));
-    responder.addReply(SsdpResponder::reply(locationOf("Location", *kitchenAgain)));
-    responder.addReply(SsdpResponder::reply("LOCATION: http://127.0.0.5/xml/device_description.xml"));
-    responder.addReply(SsdpResponder::reply(locationOf("location", *roomless)));
-    responder.addReply(SsdpResponder::reply("LOCATION: http://127.0.0.7:80/printer.xml"));
-    responder.addReply(SsdpResponder::reply(" " + locationOf("LOCATION", *printer)));
+    responder.addReply(location("LOCATION", hung));
+    for (const char *header : {"LOCATION", "location", "Location", "LoCaTiOn", "LOCATION"})
+        responder.addReply(location(header, kitchen));
+    responder.addReply(location("Location", kitchenAgain));
+    responder.addReply("LOCATION: http://127.0.0.5/xml/device_description.xml"); // no port: 80
+    responder.addReply(location("location", roomless));
+    responder.addReply("LOCATION: http://127.0.0.7:80/printer.xml");
+    responder.addReply(" " + location("LOCATION", printer));
 
-    SonosDiscovery::Options options;
-    options.descriptionTimeout = std::chrono::milliseconds(500);
-    SonosDiscovery discovery(options);
-    EXPECT_EQ(discovery.objectName(), QStringLiteral("org.pealix.Pealix.sonos.ssdp"));
+    SonosDiscovery discovery(SonosDiscovery::Options{std::chrono::milliseconds(500)});
+    EXPECT_EQ(discovery.objectName(), u"org.pealix.Pealix.sonos.ssdp"_s);
     auto scan = discovery.discover(1.0);
     // An unsolicited announcement from another player reaches the group port.
-    responder.advertise(
-        "NOTIFY * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nNT: urn:schemas-upnp-org:device:ZonePlayer:1\r\n"
-        "NTS: ssdp:alive\r\n" +
-        locationOf("LOCATION", *hall) + "\r\n\r\n");
+    responder.advertise("NOTIFY * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nNT: "
+                        "urn:schemas-upnp-org:device:ZonePlayer:1\r\nNTS: ssdp:alive\r\n" +
+                        location("LOCATION", hall) + "\r\n\r\n");
     const QList<Speaker> speakers = QCoro::waitFor(scan);
 
-    ASSERT_EQ(responder.searches().size(), 1);
-    EXPECT_EQ(responder.searches().first(), sonos::kZonePlayerSearch);
+    EXPECT_EQ(responder.searches(),
+              QList<QByteArray>{"M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\n"
+                                "MAN: \"ssdp:discover\"\r\nMX: 1\r\n"
+                                "ST: urn:schemas-upnp-org:device:ZonePlayer:1\r\n\r\n"});
     const QList<Speaker> expected{
-        {QStringLiteral("sonos:RINCON_H1400"), SpeakerKind::Sonos, QStringLiteral("Hall"), hall->host(),
-         hall->port(), QStringLiteral("RINCON_H1400")},
-        {QStringLiteral("sonos:RINCON_K1400"), SpeakerKind::Sonos, QStringLiteral("Kitchen"), kitchen->host(),
-         kitchen->port(), QStringLiteral("RINCON_K1400")},
-        {QStringLiteral("sonos:127.0.0.5"), SpeakerKind::Sonos, QStringLiteral("Den"),
-         QStringLiteral("127.0.0.5"), 1400, QString()},
+        {u"sonos:RINCON_H1400"_s, SpeakerKind::Sonos, u"Hall"_s, hall.host(), hall.port(), u"RINCON_H1400"_s},
+        {u"sonos:RINCON_K1400"_s, SpeakerKind::Sonos, u"Kitchen"_s, kitchen.host(), kitchen.port(),
+         u"RINCON_K1400"_s},
+        {u"sonos:127.0.0.5"_s, SpeakerKind::Sonos, u"Den"_s, den.host(), 1400, QString()},
     };
     EXPECT_EQ(speakers, expected);
     // Each distinct location is fetched once; the printer never.
-    EXPECT_EQ(kitchen->requests().size(), 1);
-    EXPECT_EQ(kitchenAgain->requests().size(), 1);
-    EXPECT_EQ(hung->requests().size(), 1);
-    EXPECT_EQ(roomless->requests().size(), 1);
-    EXPECT_TRUE(printer->requests().isEmpty());
+    for (const auto *fetched : {&kitchen, &kitchenAgain, &hung, &roomless})
+        EXPECT_EQ(fetched->requests().size(), 1) << fetched->host().toStdString();
+    EXPECT_TRUE(printer.requests().isEmpty());
 }
 
-TEST(SsdpDiscovery, AnIndependentResponderIsFound)
+TEST_F(SsdpDiscoveryTest, AnIndependentResponderIsFound)
 {
-    REQUIRE_SANDBOX();
     const QString peers = qEnvironmentVariable("PEALIX_NODE_PEERS");
-    PEALIX_REQUIRE(test::havePrograms({QStringLiteral("node")}) &&
-                       QFile::exists(peers + "/node_modules/node-ssdp"),
+    PEALIX_REQUIRE(test::havePrograms({u"node"_s}) && QFile::exists(peers + "/node_modules/node-ssdp"),
                    "node and the node-ssdp package (npm ci in tests/sonos) are needed");
-    auto office =
-        playerWith("127.0.0.3", 0, QStringLiteral("Office"), QStringLiteral("uuid:RINCON_NODE1400"));
+    auto &office = player("127.0.0.3", u"Office"_s, u"uuid:RINCON_NODE1400"_s);
 
     QProcess node;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("NODE_PATH"), peers + QStringLiteral("/node_modules"));
+    environment.insert(u"NODE_PATH"_s, peers + u"/node_modules"_s);
     node.setProcessEnvironment(environment);
-    node.start(
-        QStringLiteral("node"),
-        {qEnvironmentVariable("PEALIX_SSDP_PEER"),
-         QStringLiteral("http://%1:%2%3").arg(office->host()).arg(office->port()).arg(kDescriptionPath)});
+    node.start(u"node"_s, {qEnvironmentVariable("PEALIX_SSDP_PEER"),
+                           u"http://%1:%2%3"_s.arg(office.host()).arg(office.port()).arg(kPath)});
     ASSERT_TRUE(QCoro::waitFor(qCoro(node).waitForReadyRead(std::chrono::seconds(20))));
     ASSERT_TRUE(node.readAllStandardOutput().contains("ready")) << node.readAllStandardError().toStdString();
 
@@ -142,33 +122,25 @@ TEST(SsdpDiscovery, AnIndependentResponderIsFound)
     const QList<Speaker> speakers = QCoro::waitFor(discovery.discover(1.0));
     node.closeWriteChannel();
     QCoro::waitFor(qCoro(node).waitForFinished(std::chrono::seconds(5)));
-    ASSERT_EQ(speakers.size(), 1);
-    EXPECT_EQ(speakers[0].id, QStringLiteral("sonos:RINCON_NODE1400"));
-    EXPECT_EQ(speakers[0].name, QStringLiteral("Office"));
+    EXPECT_EQ(speakers, (QList<Speaker>{{u"sonos:RINCON_NODE1400"_s, SpeakerKind::Sonos, u"Office"_s,
+                                         office.host(), office.port(), u"RINCON_NODE1400"_s}}));
 }
 
-TEST(SsdpDiscovery, AQuietNetworkGivesNothingAfterTheWholeWindow)
+TEST_F(SsdpDiscoveryTest, AQuietNetworkWaitsTheWindowAndDroppingTheObjectEndsTheSearch)
 {
-    REQUIRE_SANDBOX();
-    SonosDiscovery discovery;
+    SonosDiscovery quiet;
     QElapsedTimer clock;
     clock.start();
-    EXPECT_TRUE(QCoro::waitFor(discovery.discover(0.5)).isEmpty());
+    EXPECT_TRUE(QCoro::waitFor(quiet.discover(0.5)).isEmpty());
     EXPECT_GE(clock.elapsed(), 500);
-}
 
-TEST(SsdpDiscovery, DroppingTheObjectEndsTheSearchWithWhatItHas)
-{
-    REQUIRE_SANDBOX();
-    auto kitchen = playerWith("127.0.0.2", 0, QStringLiteral("Kitchen"), QStringLiteral("uuid:RINCON_K1400"));
+    auto &kitchen = player("127.0.0.2", u"Kitchen"_s, u"uuid:RINCON_K1400"_s);
     SsdpResponder responder;
     ASSERT_TRUE(responder.start());
-    responder.addReply(SsdpResponder::reply(locationOf("LOCATION", *kitchen)));
+    responder.addReply(location("LOCATION", kitchen));
     auto *discovery = new SonosDiscovery;
     auto search = discovery->findLocations(600.0);
-    // Dropped as soon as the reply has been collected: the search must end then, not after ten minutes.
+    // Dropped once the reply is in: the search must end then, not after ten minutes.
     QTimer::singleShot(300, discovery, [discovery] { delete discovery; });
-    EXPECT_EQ(
-        QCoro::waitFor(search),
-        QStringList{QStringLiteral("http://127.0.0.2:%1%2").arg(kitchen->port()).arg(kDescriptionPath)});
+    EXPECT_EQ(QCoro::waitFor(search), QStringList{u"http://127.0.0.2:%1%2"_s.arg(kitchen.port()).arg(kPath)});
 }

@@ -12,38 +12,30 @@ class QTcpSocket;
 
 namespace pealix::test {
 
-// A small HTTP server standing in for a Sonos player on a loopback address. It
-// records every request and answers the SOAP actions with bodies shaped like a
-// real player's (escaped DIDL-Lite, an escaped zone group state), serves device
-// descriptions for GET requests, and can misbehave per action. Each connection
-// carries one request and is closed after the answer.
+// A Sonos player on a loopback address: records every request, answers SOAP
+// actions with bodies shaped like a real player's, serves device descriptions
+// for GET, and can misbehave per action. One request per connection.
 class FakeSonosPlayer : public QObject
 {
     Q_OBJECT
 
 public:
-    enum class Behaviour {
-        Answer,  // 200 with the action's response body
-        Fault,   // 500 with a UPnP fault body
-        Hang,    // read the request, never answer, keep the connection open
-        Garbage, // bytes that are not HTTP, then close
-        Huge,    // 200 with a body far larger than any real answer
-    };
+    enum class Behaviour { Answer, Fault, Hang, Garbage, Huge };
 
     struct Request
     {
         QByteArray method;
         QString path;
-        QByteArray soapAction; // the raw SOAPACTION header value
+        QByteArray soapAction;
         QByteArray contentType;
-        QString action; // the action named after "#" in SOAPACTION
+        QString action; // the name after "#" in SOAPACTION
         QString body;
 
         // The raw text of the first <name>...</name> in the body.
         QString argument(const QString &name) const;
     };
 
-    // What the player reports, as XML text (already escaped where a real player escapes).
+    // What the player reports, as XML text (escaped where a real player escapes).
     struct State
     {
         QString uri = QStringLiteral("x-sonosapi-stream:s24940?sid=254&amp;flags=8224&amp;sn=0");
@@ -58,39 +50,32 @@ public:
         QString volume = QStringLiteral("23");
     };
 
-    explicit FakeSonosPlayer(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0,
-                             QObject *parent = nullptr);
+    explicit FakeSonosPlayer(const QHostAddress &address, quint16 port = 0);
 
     bool isListening() const { return m_server.isListening(); }
     QString host() const { return m_server.serverAddress().toString(); }
     quint16 port() const { return m_server.serverPort(); }
 
     State state;
-    // The unescaped ZoneGroupState text; escaped when it is sent.
-    QString zoneGroupState;
+    QString zoneGroupState; // unescaped; escaped when sent
 
     void setBehaviour(const QString &action, Behaviour behaviour) { m_behaviour.insert(action, behaviour); }
     // Replaces the inner XML of an action's response element.
     void setResponse(const QString &action, const QString &inner) { m_responses.insert(action, inner); }
-    // Serves `body` for GET `path`; a path without a body hangs.
+    // Serves `body` for GET `path`; a null body never answers.
     void setDescription(const QString &path, const QByteArray &body) { m_descriptions.insert(path, body); }
-    void setHangingPath(const QString &path) { m_hangingPaths.append(path); }
 
     const QList<Request> &requests() const { return m_requests; }
-    QStringList actions() const;
+    QStringList actions() const; // SOAP action names, or "GET /path"
 
-    // A realistic zone group state with two groups, a ZoneGroups wrapper,
-    // satellites and an invisible member.
+    // Two groups in a ZoneGroups wrapper, with a satellite and an invisible member.
     static QString twoGroupState(const QString &hostA, const QString &hostC);
+    // Omits UDN or roomName when null.
     static QByteArray deviceDescription(const QString &roomName, const QString &udn);
 
-Q_SIGNALS:
-    void requestReceived(const pealix::test::FakeSonosPlayer::Request &request);
-
 private:
-    void onConnection();
     void onData(QTcpSocket *socket);
-    void answer(QTcpSocket *socket, const Request &request);
+    QByteArray answer(const Request &request) const;
     QByteArray soapBody(const QString &action) const;
 
     QTcpServer m_server;
@@ -98,7 +83,6 @@ private:
     QHash<QString, Behaviour> m_behaviour;
     QHash<QString, QString> m_responses;
     QHash<QString, QByteArray> m_descriptions;
-    QStringList m_hangingPaths;
     QList<Request> m_requests;
 };
 

@@ -4,9 +4,9 @@
 
 namespace pealix::test {
 
-// True only inside the namespace that tests/discovery/mdns-sandbox.sh makes:
-// loopback interfaces only, another network namespace than process 1's, and
-// the sandbox's own system bus. Anything that multicasts checks this first.
-bool insideMdnsSandbox(QString *reason = nullptr);
+// Why this process is not inside a sandbox namespace made by a wrapper script
+// that sets the environment variable `marker` to 1 (loopback only, another
+// namespace than process 1's); empty when it is. Anything that multicasts asks first.
+QString sandboxRefusal(const char *marker);
 
 } // namespace pealix::test

@@ -1,38 +1,27 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QUdpSocket>
 
 namespace pealix::test {
 
-// A stand-in for the SSDP side of devices on the network: it joins the SSDP
-// group, records every search it hears and answers each one with the reply
-// datagrams it was given, unicast to the searcher. Only for use inside a
-// network namespace made by the test.
+// Devices' SSDP side: joins the group, records every M-SEARCH and answers each
+// with the given reply datagrams, unicast. Only inside the test's own namespace.
 class SsdpResponder : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit SsdpResponder(QObject *parent = nullptr);
+    SsdpResponder();
+    bool start(); // false when port 1900 or the group cannot be had
 
-    // False when port 1900 or the group cannot be had.
-    bool start();
-
-    void addReply(const QByteArray &datagram) { m_replies.append(datagram); }
-    // Sends a datagram to the group, as a device's NOTIFY would be.
-    void advertise(const QByteArray &datagram);
-
+    void addReply(const QByteArray &locationLine);
+    void advertise(const QByteArray &datagram); // to the group, as a NOTIFY
     const QList<QByteArray> &searches() const { return m_searches; }
 
-    static QByteArray reply(const QByteArray &locationLine);
-
 private:
-    void onReadyRead();
-
     QUdpSocket m_socket;
     QList<QByteArray> m_replies;
     QList<QByteArray> m_searches;

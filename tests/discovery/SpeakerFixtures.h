@@ -1,0 +1,38 @@
+#pragma once
+
+#include "model/Speaker.h"
+
+#include <algorithm>
+#include <ostream>
+
+namespace pealix {
+
+// Readable speakers in test failure messages.
+inline void PrintTo(const Speaker &speaker, std::ostream *out)
+{
+    *out << speaker.id.toStdString() << " \"" << speaker.name.toStdString() << "\" "
+         << speaker.host.toStdString() << ":" << speaker.port;
+}
+
+namespace test {
+
+inline Speaker castSpeaker(const QString &id, const QString &name, const QString &host = "127.0.0.1",
+                           qint64 port = 8009)
+{
+    return {"cast:" + id, SpeakerKind::Chromecast, name, host, port, std::nullopt};
+}
+
+inline Speaker sonosSpeaker(const QString &id, const QString &name)
+{
+    return {"sonos:" + id, SpeakerKind::Sonos, name, "127.0.0.1", 1400, id};
+}
+
+inline QList<Speaker> sortedById(QList<Speaker> speakers)
+{
+    std::sort(speakers.begin(), speakers.end(),
+              [](const Speaker &a, const Speaker &b) { return a.id < b.id; });
+    return speakers;
+}
+
+} // namespace test
+} // namespace pealix
