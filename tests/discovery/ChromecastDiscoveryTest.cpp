@@ -37,8 +37,7 @@ public:
     struct Answer
     {
         std::optional<ResolvedService> resolved;
-        int delayMs = 0;
-        bool never = false;
+        int delayMs = 0; // below zero: never
     };
 
     explicit FakeBrowser(std::shared_ptr<BrowserLog> log) : m_log(std::move(log)) {}
@@ -62,7 +61,7 @@ public:
     {
         m_log->resolved << service.name;
         const Answer answer = m_answers.value(service.name);
-        if (!answer.never)
+        if (answer.delayMs >= 0)
             QTimer::singleShot(answer.delayMs, context, [done, answer] { done(answer.resolved); });
     }
 
@@ -78,7 +77,6 @@ protected:
     QList<Speaker> run()
     {
         ChromecastDiscovery discovery(m_browser);
-        EXPECT_EQ(discovery.objectName(), u"org.pealix.Pealix.cast.browse"_s);
         QElapsedTimer clock;
         clock.start();
         const QList<Speaker> speakers = QCoro::waitFor(discovery.discover(Window));
@@ -157,7 +155,7 @@ TEST_F(ChromecastDiscoveryTest, DroppingTheDiscoveryEndsTheWaitWithWhatItHas)
     m_browser->announce(u"Quick"_s);
     m_browser->announce(u"Hangs"_s);
     m_browser->answer(u"Quick"_s, {ResolvedService{u"10.0.0.7"_s, 8009, {}}});
-    m_browser->answer(u"Hangs"_s, {std::nullopt, 0, true});
+    m_browser->answer(u"Hangs"_s, {std::nullopt, -1});
 
     auto discovery = std::make_unique<ChromecastDiscovery>(m_browser);
     auto task = discovery->discover(60.0);

@@ -177,8 +177,6 @@ TEST_F(SonosControlTest, CoordinatorsComeFromTheFirstSpeakersTopology)
     EXPECT_EQ(QCoro::waitFor(control.coordinators(input)), QList<Speaker>{expected});
     EXPECT_EQ(player->actions(), QStringList{"GetZoneGroupState"});
     EXPECT_EQ(player->requests().value(0).path, u"/ZoneGroupTopology/Control"_s);
-    EXPECT_EQ(player->requests().value(0).soapAction,
-              ('"' + control.topology + "#GetZoneGroupState\"").toUtf8());
 
     player->zoneGroupState = u"<Nothing/>"_s;
     EXPECT_EQ(QCoro::waitFor(control.coordinators(input)), input);
