@@ -10,9 +10,6 @@ namespace pealix {
 
 namespace {
 
-const QString kAvTransport = QStringLiteral("urn:schemas-upnp-org:service:AVTransport:1");
-const QString kRendering = QStringLiteral("urn:schemas-upnp-org:service:RenderingControl:1");
-const QString kTopology = QStringLiteral("urn:schemas-upnp-org:service:ZoneGroupTopology:1");
 const QString kAvTransportPath = QLatin1String(SonosControl::kAvTransportPath);
 const QString kRenderingPath = QLatin1String(SonosControl::kRenderingPath);
 const QString kTopologyPath = QLatin1String(SonosControl::kTopologyPath);
@@ -102,7 +99,7 @@ QCoro::Task<QList<Speaker>> SonosControl::coordinatorsTask(sonos::HttpLimits lim
     if (speakers.isEmpty())
         co_return speakers;
     const Speaker &first = speakers.first();
-    const auto body = co_await soapRequest(limits, QStringLiteral("GetZoneGroupState"), kTopology,
+    const auto body = co_await soapRequest(limits, QStringLiteral("GetZoneGroupState"), SonosControl::topology,
                                            kTopologyPath, first.host, first.port, sonos::SoapArguments());
     if (!body)
         co_return speakers;
@@ -116,19 +113,19 @@ QCoro::Task<QList<Speaker>> SonosControl::coordinatorsTask(sonos::HttpLimits lim
 QCoro::Task<std::optional<SonosControl::Snapshot>> SonosControl::snapshotTask(sonos::HttpLimits limits,
                                                                               Speaker speaker)
 {
-    const auto media = co_await soapRequest(limits, QStringLiteral("GetMediaInfo"), kAvTransport,
+    const auto media = co_await soapRequest(limits, QStringLiteral("GetMediaInfo"), SonosControl::avTransport,
                                             kAvTransportPath, speaker.host, speaker.port, instanceOnly());
     if (!media)
         co_return std::nullopt;
     const QString position =
-        (co_await soapRequest(limits, QStringLiteral("GetPositionInfo"), kAvTransport, kAvTransportPath,
+        (co_await soapRequest(limits, QStringLiteral("GetPositionInfo"), SonosControl::avTransport, kAvTransportPath,
                               speaker.host, speaker.port, instanceOnly()))
             .value_or(QString());
     const QString transport =
-        (co_await soapRequest(limits, QStringLiteral("GetTransportInfo"), kAvTransport, kAvTransportPath,
+        (co_await soapRequest(limits, QStringLiteral("GetTransportInfo"), SonosControl::avTransport, kAvTransportPath,
                               speaker.host, speaker.port, instanceOnly()))
             .value_or(QString());
-    const QString volume = (co_await soapRequest(limits, QStringLiteral("GetVolume"), kRendering,
+    const QString volume = (co_await soapRequest(limits, QStringLiteral("GetVolume"), SonosControl::rendering,
                                                  kRenderingPath, speaker.host, speaker.port, masterChannel()))
                                .value_or(QString());
 
@@ -149,7 +146,7 @@ QCoro::Task<> SonosControl::setVolumeTask(sonos::HttpLimits limits, qint64 volum
     const qint64 clamped = std::clamp<qint64>(volume, 0, 100);
     sonos::SoapArguments args = masterChannel();
     args.append({QStringLiteral("DesiredVolume"), QString::number(clamped)});
-    co_await soapRequest(limits, QStringLiteral("SetVolume"), kRendering, kRenderingPath, speaker.host,
+    co_await soapRequest(limits, QStringLiteral("SetVolume"), SonosControl::rendering, kRenderingPath, speaker.host,
                          speaker.port, args);
 }
 
@@ -157,9 +154,9 @@ QCoro::Task<> SonosControl::playTask(sonos::HttpLimits limits, QString url, Spea
 {
     sonos::SoapArguments source = withInstance(QStringLiteral("CurrentURI"), url);
     source.append({QStringLiteral("CurrentURIMetaData"), QString()});
-    co_await soapRequest(limits, QStringLiteral("SetAVTransportURI"), kAvTransport, kAvTransportPath,
+    co_await soapRequest(limits, QStringLiteral("SetAVTransportURI"), SonosControl::avTransport, kAvTransportPath,
                          speaker.host, speaker.port, source);
-    co_await soapRequest(limits, QStringLiteral("Play"), kAvTransport, kAvTransportPath, speaker.host,
+    co_await soapRequest(limits, QStringLiteral("Play"), SonosControl::avTransport, kAvTransportPath, speaker.host,
                          speaker.port, withInstance(QStringLiteral("Speed"), QStringLiteral("1")));
 }
 
@@ -170,7 +167,7 @@ QCoro::Task<> SonosControl::restoreTask(sonos::HttpLimits limits, Snapshot snaps
     const QString uri = sonos::xmlUnescape(snapshot.uri);
     sonos::SoapArguments source = withInstance(QStringLiteral("CurrentURI"), uri);
     source.append({QStringLiteral("CurrentURIMetaData"), sonos::xmlUnescape(snapshot.metadata)});
-    co_await soapRequest(limits, QStringLiteral("SetAVTransportURI"), kAvTransport, kAvTransportPath,
+    co_await soapRequest(limits, QStringLiteral("SetAVTransportURI"), SonosControl::avTransport, kAvTransportPath,
                          speaker.host, speaker.port, source);
     if (const auto volume = sonos::parseWholeNumber(snapshot.volume))
         co_await setVolumeTask(limits, *volume, speaker);
@@ -179,15 +176,15 @@ QCoro::Task<> SonosControl::restoreTask(sonos::HttpLimits limits, Snapshot snaps
     if (uri.startsWith(kQueuePrefix)) {
         sonos::SoapArguments track = withInstance(QStringLiteral("Unit"), QStringLiteral("TRACK_NR"));
         track.append({QStringLiteral("Target"), snapshot.track});
-        co_await soapRequest(limits, QStringLiteral("Seek"), kAvTransport, kAvTransportPath, speaker.host,
+        co_await soapRequest(limits, QStringLiteral("Seek"), SonosControl::avTransport, kAvTransportPath, speaker.host,
                              speaker.port, track);
     }
     sonos::SoapArguments position = withInstance(QStringLiteral("Unit"), QStringLiteral("REL_TIME"));
     position.append({QStringLiteral("Target"), snapshot.relTime});
-    co_await soapRequest(limits, QStringLiteral("Seek"), kAvTransport, kAvTransportPath, speaker.host,
+    co_await soapRequest(limits, QStringLiteral("Seek"), SonosControl::avTransport, kAvTransportPath, speaker.host,
                          speaker.port, position);
     if (snapshot.transportState == QLatin1String("PLAYING"))
-        co_await soapRequest(limits, QStringLiteral("Play"), kAvTransport, kAvTransportPath, speaker.host,
+        co_await soapRequest(limits, QStringLiteral("Play"), SonosControl::avTransport, kAvTransportPath, speaker.host,
                              speaker.port, withInstance(QStringLiteral("Speed"), QStringLiteral("1")));
 }
 

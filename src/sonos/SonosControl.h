@@ -34,9 +34,9 @@ public:
         friend bool operator==(const Snapshot &, const Snapshot &) = default;
     };
 
-    const QString avTransport = QStringLiteral("urn:schemas-upnp-org:service:AVTransport:1");
-    const QString rendering = QStringLiteral("urn:schemas-upnp-org:service:RenderingControl:1");
-    const QString topology = QStringLiteral("urn:schemas-upnp-org:service:ZoneGroupTopology:1");
+    static inline const QString avTransport = QStringLiteral("urn:schemas-upnp-org:service:AVTransport:1");
+    static inline const QString rendering = QStringLiteral("urn:schemas-upnp-org:service:RenderingControl:1");
+    static inline const QString topology = QStringLiteral("urn:schemas-upnp-org:service:ZoneGroupTopology:1");
 
     static constexpr auto kAvTransportPath = "/MediaRenderer/AVTransport/Control";
     static constexpr auto kRenderingPath = "/MediaRenderer/RenderingControl/Control";
