@@ -10,7 +10,9 @@
 
 namespace pealix::test {
 
-// A clip file of recognisable bytes and a started server publishing it.
+using namespace Qt::StringLiterals;
+
+// A clip file and a started server publishing it.
 class ClipServerFixture : public ::testing::Test
 {
 protected:
@@ -23,11 +25,20 @@ protected:
         return bytes;
     }
 
-    // Starts a server on a file of `bytes`; its port (0, with a failure recorded, when it did not start).
+    // The full header of a 200 answer, or of a 206 one when `range` ("first-last/total") is given.
+    static QByteArray header(qint64 length, const QByteArray &range = {})
+    {
+        return (range.isEmpty() ? "HTTP/1.1 200 OK\r\n"_ba
+                                : "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + range + "\r\n")
+               + "Content-Type: audio/mp4\r\nAccept-Ranges: bytes\r\nContent-Length: " + QByteArray::number(length)
+               + "\r\nConnection: close\r\n\r\n";
+    }
+
+    // Starts a server on a file of `bytes` and returns its port (0, with a failure recorded, if it did not start).
     quint16 serve(const QByteArray &bytes, std::chrono::milliseconds idleLimit = ClipServer::defaultIdleLimit)
     {
         m_clip = bytes;
-        QFile file(m_dir.filePath(QStringLiteral("clip.m4a")));
+        QFile file(m_dir.filePath(u"clip.m4a"_s));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
         file.close();
         m_server = std::make_unique<ClipServer>(idleLimit);

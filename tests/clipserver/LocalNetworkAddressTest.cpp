@@ -9,41 +9,33 @@
 namespace pealix::net {
 namespace {
 
-constexpr unsigned up = IFF_UP | IFF_RUNNING;
+using namespace Qt::StringLiterals;
 
-InterfaceAddress v4(const char *name, const char *address, unsigned flags = up)
+InterfaceAddress v4(const QString &name, const QString &address, unsigned flags = IFF_UP | IFF_RUNNING)
 {
-    return {QString::fromLatin1(name), flags, AF_INET, QString::fromLatin1(address)};
+    return {name, flags, AF_INET, address};
 }
 
 TEST(LocalNetworkAddress, ChoosesAnUsableIPv4AddressEn0First)
 {
     const std::pair<std::vector<InterfaceAddress>, std::optional<QString>> rows[] = {
-        {{v4("en1", "192.168.1.5"), v4("en0", "10.0.0.7")}, "10.0.0.7"},
-        {{v4("wlp2s0", "192.168.1.5"), v4("enp3s0", "10.0.0.7")}, "10.0.0.7"},
-        {{v4("wlp2s0", "192.168.1.5"), v4("docker0", "172.17.0.1")}, "192.168.1.5"},
-        // "en0" must match exactly, not as a prefix.
-        {{v4("en0s1", "10.0.0.1"), v4("en0", "10.0.0.2")}, "10.0.0.2"},
-        {{v4("en0", "169.254.3.4")}, std::nullopt},
-        {{}, std::nullopt},
-        {{v4("lo", "127.0.0.1", up | IFF_LOOPBACK),
-          v4("en0", "10.0.0.9", IFF_RUNNING), // down
-          {QStringLiteral("en0"), up, AF_INET6, QStringLiteral("fe80::1")},
-          {QStringLiteral("en0"), up, AF_INET, QString()}, // no address
-          v4("en1", "169.254.7.7"),
-          v4("wlan0", "192.168.0.20")},
-         "192.168.0.20"},
+        {{v4(u"en1"_s, u"192.168.1.5"_s), v4(u"en0"_s, u"10.0.0.7"_s)}, u"10.0.0.7"_s},
+        {{v4(u"wlp2s0"_s, u"192.168.1.5"_s), v4(u"enp3s0"_s, u"10.0.0.7"_s)}, u"10.0.0.7"_s},
+        {{v4(u"en0s1"_s, u"10.0.0.1"_s), v4(u"en0"_s, u"10.0.0.2"_s)}, u"10.0.0.2"_s}, // en0 exactly
+        {{v4(u"en0"_s, u"169.254.3.4"_s)}, std::nullopt},
+        {{v4(u"lo"_s, u"127.0.0.1"_s, IFF_UP | IFF_LOOPBACK), v4(u"en0"_s, u"10.0.0.9"_s, IFF_RUNNING),
+          {u"en0"_s, IFF_UP, AF_INET6, u"fe80::1"_s}, v4(u"en0"_s, {}), v4(u"en1"_s, u"169.254.7.7"_s),
+          v4(u"wlan0"_s, u"192.168.0.20"_s), v4(u"docker0"_s, u"172.17.0.1"_s)},
+         u"192.168.0.20"_s},
     };
     for (const auto &[interfaces, expected] : rows)
-        EXPECT_EQ(chooseLocalNetworkAddress(interfaces), expected) << expected.value_or("none").toStdString();
+        EXPECT_EQ(chooseLocalNetworkAddress(interfaces), expected) << expected.value_or(u"none"_s).toStdString();
 
     // This machine's own answer, if it has one, is of the same kind.
     if (const std::optional<QString> address = localNetworkAddress()) {
-        QHostAddress parsed;
-        ASSERT_TRUE(parsed.setAddress(*address)) << address->toStdString();
-        EXPECT_EQ(parsed.protocol(), QAbstractSocket::IPv4Protocol);
-        EXPECT_FALSE(parsed.isLoopback());
-        EXPECT_FALSE(address->startsWith(QLatin1String("169.254")));
+        const QHostAddress parsed(*address);
+        EXPECT_EQ(parsed.protocol(), QAbstractSocket::IPv4Protocol) << address->toStdString();
+        EXPECT_FALSE(parsed.isLoopback() || address->startsWith(u"169.254"));
     }
 }
 

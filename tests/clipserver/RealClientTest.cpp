@@ -21,18 +21,14 @@ struct ProcessResult
 QCoro::Task<ProcessResult> runAsync(QString program, QStringList arguments)
 {
     QProcess process;
-    // curl and ffmpeg both honour proxy variables; the clip must be fetched
-    // straight from loopback, never through a proxy on the network.
+    // curl and ffmpeg both honour proxy variables; the clip must come straight from loopback.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name :
-         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
-        environment.remove(QString::fromLatin1(name));
+    for (const QString &name : {u"http_proxy"_s, u"HTTP_PROXY"_s, u"all_proxy"_s, u"ALL_PROXY"_s})
+        environment.remove(name);
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
-    if (!process.waitForStarted())
-        co_return {};
     // An unfinished process is killed when `process` goes.
-    const bool finished = co_await qCoro(process).waitForFinished(30000);
+    const bool finished = process.waitForStarted() && co_await qCoro(process).waitForFinished(30000);
     co_return {finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                process.readAllStandardOutput(), process.readAllStandardError()};
 }
@@ -48,21 +44,16 @@ protected:
     void SetUp() override
     {
         QString missing;
-        PEALIX_REQUIRE(
-            havePrograms({QStringLiteral("curl"), QStringLiteral("ffmpeg"), QStringLiteral("ffprobe")},
-                         &missing),
-            "missing " + missing.toStdString());
+        PEALIX_REQUIRE(havePrograms({u"curl"_s, u"ffmpeg"_s}, &missing), "missing " + missing.toStdString());
         // Three seconds of mono AAC with the index at the end, so a player
         // reading it over HTTP has to seek with byte ranges.
-        m_source = m_dir.filePath(QStringLiteral("source.m4a"));
-        const ProcessResult made =
-            run(QStringLiteral("ffmpeg"),
-                {"-v", "error", "-f", "lavfi", "-i", "sine=frequency=440:duration=3", "-ac", "1", "-ar",
-                 "44100", "-c:a", "aac", "-b:a", "96k", "-y", m_source});
+        m_source = m_dir.filePath(u"source.m4a"_s);
+        const ProcessResult made = run(u"ffmpeg"_s, {"-v", "error", "-f", "lavfi", "-i", "sine=duration=3", "-ac",
+                                                     "1", "-c:a", "aac", "-y", m_source});
         ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
         QFile file(m_source);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        m_url = QStringLiteral("http://127.0.0.1:%1/clip.m4a").arg(serve(file.readAll()));
+        m_url = u"http://127.0.0.1:%1/clip.m4a"_s.arg(serve(file.readAll()));
     }
 
     QString m_source;
@@ -71,60 +62,45 @@ protected:
 
 TEST_F(RealClientTest, CurlHeadProbeSuffixAndWholeGet)
 {
-    const QByteArray size = QByteArray::number(m_clip.size());
-    const QString bodyFile = m_dir.filePath(QStringLiteral("body"));
+    const qsizetype n = m_clip.size();
+    const QString bodyFile = m_dir.filePath(u"body"_s);
+    const auto span = [n](qsizetype first, qsizetype last) {
+        return QByteArray::number(first) + '-' + QByteArray::number(last) + '/' + QByteArray::number(n);
+    };
     struct Row
     {
         QStringList options;
-        QByteArray statusAndRange;
-        QByteArray body;
+        QByteArray range;
+        qsizetype from;
         qsizetype length;
     };
     const Row rows[] = {
-        {{"-I"}, "HTTP/1.1 200 OK\r\n", {}, m_clip.size()},
-        {{"-r", "0-1", "-o", bodyFile},
-         "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-1/" + size,
-         m_clip.left(2),
-         2},
-        {{"-r", "-500", "-o", bodyFile},
-         "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + QByteArray::number(m_clip.size() - 500) +
-             "-" + QByteArray::number(m_clip.size() - 1) + "/" + size,
-         m_clip.right(500),
-         500},
-        {{"-o", bodyFile}, "HTTP/1.1 200 OK\r\n", m_clip, m_clip.size()},
+        {{"-I"}, {}, 0, n},
+        {{"-r", "0-1"}, span(0, 1), 0, 2},
+        {{"-r", "-500"}, span(n - 500, n - 1), n - 500, 500},
+        {{}, {}, 0, n},
     };
-    for (const Row &row : rows) {
-        QFile::remove(bodyFile);
+    for (const auto &[options, range, from, length] : rows) {
         // No configuration file, no proxy; headers to stdout, a body to the file.
-        const ProcessResult got =
-            run(QStringLiteral("curl"),
-                QStringList{"-q", "-sS", "--noproxy", "*", "-D", "-"} + row.options + QStringList{m_url});
-        const std::string what = row.options.join(' ').toStdString();
-        ASSERT_EQ(got.exitCode, 0) << what << got.err.toStdString();
-        EXPECT_TRUE(got.out.startsWith(row.statusAndRange)) << what << got.out.toStdString();
-        EXPECT_TRUE(got.out.contains("\r\nContent-Type: audio/mp4\r\nAccept-Ranges: bytes\r\n")) << what;
-        EXPECT_TRUE(got.out.contains("\r\nContent-Length: " + QByteArray::number(row.length) + "\r\n"))
-            << what;
+        const ProcessResult got = run(u"curl"_s, QStringList{"-q", "-sS", "--noproxy", "*", "-D", "-", "-o", bodyFile}
+                                                     + options + QStringList{m_url});
+        ASSERT_EQ(got.exitCode, 0) << got.err.toStdString();
+        EXPECT_EQ(got.out, header(length, range));
         QFile body(bodyFile);
-        EXPECT_EQ(body.open(QIODevice::ReadOnly) ? body.readAll() : QByteArray(), row.body) << what;
+        if (!options.contains(u"-I"_s)) {
+            EXPECT_TRUE(body.open(QIODevice::ReadOnly) && body.readAll() == m_clip.mid(from, length)) << range.data();
+        }
     }
 }
 
 TEST_F(RealClientTest, FfmpegDecodesTheClipFromTheUrl)
 {
-    const ProcessResult streams = run(
-        QStringLiteral("ffprobe"), {"-v", "error", "-show_entries", "stream=codec_name,channels,sample_rate",
-                                    "-of", "default=noprint_wrappers=1", m_url});
-    ASSERT_EQ(streams.exitCode, 0) << streams.err.toStdString();
-    for (const char *entry : {"codec_name=aac", "channels=1", "sample_rate=44100"})
-        EXPECT_TRUE(streams.out.contains(entry)) << entry;
-
     // Decoding over HTTP must give exactly the audio decoded from the file itself.
-    const QStringList md5Output{"-f", "md5", "-"};
-    const ProcessResult overHttp =
-        run(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-i", m_url} + md5Output);
-    const ProcessResult local =
-        run(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-i", m_source} + md5Output);
+    const auto decode = [](const QString &input) {
+        return run(u"ffmpeg"_s, {"-v", "error", "-i", input, "-f", "md5", "-"});
+    };
+    const ProcessResult overHttp = decode(m_url);
+    const ProcessResult local = decode(m_source);
     ASSERT_EQ(overHttp.exitCode, 0) << overHttp.err.toStdString();
     ASSERT_EQ(local.exitCode, 0) << local.err.toStdString();
     EXPECT_TRUE(overHttp.out.startsWith("MD5="));
