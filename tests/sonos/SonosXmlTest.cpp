@@ -10,23 +10,24 @@ using namespace Qt::StringLiterals;
 using namespace pealix::sonos;
 using test::FakeSonosPlayer;
 
-TEST(SonosXml, EscapingTagSearchAndNumbers)
+static Speaker sonosSpeaker(const QString &uuid, const QString &host, const QString &name = {})
+{
+    return {"sonos:" + uuid, SpeakerKind::Sonos, name.isNull() ? "Room " + uuid : name, host, 1400, uuid};
+}
+
+TEST(SonosXml, EscapingTagSearchNumbersAndTheEnvelope)
 {
     EXPECT_EQ(xmlEscape(u"\"x' > a<b&c &lt;"_s), u"&quot;x&apos; &gt; a&lt;b&amp;c &amp;lt;"_s);
     // "&amp;" goes last: an escaped entity comes back as the entity, not the character.
     EXPECT_EQ(xmlUnescape(u"&amp;lt;&lt;&amp;&#38;"_s), u"&lt;<&&#38;"_s);
-    const QString tricky = u"http://h/a?b=1&c=<2>&d=\"'&amp;"_s;
-    EXPECT_EQ(xmlUnescape(xmlEscape(tricky)), tricky);
 
     const std::tuple<const char *, const char *, const char *> tags[] = {
         {"CurrentURI", "<CurrentURIMetaData>&lt;DIDL&gt;</CurrentURIMetaData>", nullptr},
-        {"CurrentURIMetaData", "<CurrentURIMetaData>&lt;DIDL&gt;</CurrentURIMetaData>", "&lt;DIDL&gt;"},
         {"Track", "<TrackURI>x</TrackURI><Track> 7 </Track>", " 7 "},
         {"Empty", "<Empty></Empty>", ""},
         {"A", "</A><A>x", nullptr},          // closing tag first
         {"A", "<A id=\"1\">x</A>", nullptr}, // attributes
-        {"a", "<A>x</A>", nullptr},          // another case
-        {"A", "<A>never closed", nullptr},   // unterminated
+        {"A", "<A>never closed", nullptr},
         {"A", "<A>1<A>2</A>3</A>", "1<A>2"}, // nested: first opening to first closing
     };
     for (const auto &[tag, body, value] : tags) {
@@ -36,67 +37,30 @@ TEST(SonosXml, EscapingTagSearchAndNumbers)
     EXPECT_EQ(xmlValue(u"roomName"_s, u"<roomName>\n\t Den \r\n</roomName>"_s), u"Den"_s);
 
     for (const auto &[text, number] : {std::pair{"+7", 7LL},
-                                       {"-5", -5LL},
-                                       {"007", 7LL},
-                                       {"9223372036854775807", std::numeric_limits<qint64>::max()},
                                        {"-9223372036854775808", std::numeric_limits<qint64>::min()}})
         EXPECT_EQ(parseWholeNumber(QString::fromLatin1(text)), number) << text;
-    for (const char *bad : {"", " 7", "7 ", "+", "-", "+-1", "1.0", "1e3", "0x10", "9223372036854775808",
-                            "-9223372036854775809", "99999999999999999999", "\u0661\u0662"})
+    for (const char *bad : {"", " 7", "+-1", "1.0", "9223372036854775808", "\u0661\u0662"})
         EXPECT_EQ(parseWholeNumber(QString::fromUtf8(bad)), std::nullopt) << bad;
+
+    EXPECT_EQ(soapEnvelope(u"SetVolume"_s, u"urn:x"_s, {{u"InstanceID"_s, u"0"_s}, {u"DesiredVolume"_s, u"a<b&c"_s}}),
+              u"<?xml version=\"1.0\" encoding=\"utf-8\"?><s:Envelope "
+              "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+              "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:SetVolume "
+              "xmlns:u=\"urn:x\"><InstanceID>0</InstanceID><DesiredVolume>a&lt;b&amp;c</DesiredVolume>"
+              "</u:SetVolume></s:Body></s:Envelope>"_s);
 }
 
-TEST(SonosXml, EnvelopeIsExactOnTheWire)
+TEST(SonosTopology, BrokenHeadsLoseOnlyWhatTheyBreak)
 {
-    EXPECT_EQ(soapEnvelope(u"SetVolume"_s, u"urn:schemas-upnp-org:service:RenderingControl:1"_s,
-                           {{u"InstanceID"_s, u"0"_s}, {u"DesiredVolume"_s, u"a<b&c"_s}}),
-              QStringLiteral(
-                  "<?xml version=\"1.0\" encoding=\"utf-8\"?><s:Envelope "
-                  "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-                  "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:SetVolume "
-                  "xmlns:u=\"urn:schemas-upnp-org:service:RenderingControl:1\"><InstanceID>0</InstanceID>"
-                  "<DesiredVolume>a&lt;b&amp;c</DesiredVolume></u:SetVolume></s:Body></s:Envelope>"));
-    EXPECT_TRUE(soapEnvelope(u"GetZoneGroupState"_s, u"urn:x"_s, {})
-                    .contains("<u:GetZoneGroupState xmlns:u=\"urn:x\"></u:GetZoneGroupState>"_L1));
-}
-
-static Speaker sonosSpeaker(const char *uuid, const char *host)
-{
-    const QString id = QString::fromLatin1(uuid);
-    return {"sonos:" + id, SpeakerKind::Sonos, "Room " + id, QString::fromLatin1(host), 1400, id};
-}
-
-TEST(SonosTopology, MembersBecomeTheirCoordinatorsOnce)
-{
-    const SonosTopology topology =
-        SonosTopology::parse(FakeSonosPlayer::twoGroupState(u"127.0.0.51"_s, u"127.0.0.53"_s));
-    // Satellites are children of a member and are not read; invisible members are.
-    EXPECT_FALSE(topology.coordinator.contains(u"RINCON_SL1400"_s));
-
-    Speaker noUuid = sonosSpeaker("X", "127.0.0.70");
-    noUuid.sonosUUID.reset();
-    const QList<Speaker> input{
-        sonosSpeaker("RINCON_B1400", "127.0.0.62"), sonosSpeaker("RINCON_UNKNOWN", "127.0.0.64"),
-        sonosSpeaker("RINCON_A1400", "127.0.0.99"), noUuid, sonosSpeaker("RINCON_SUB1400", "127.0.0.63")};
-    const Speaker livingRoom{
-        u"sonos:RINCON_A1400"_s, SpeakerKind::Sonos, u"Living Room"_s, u"127.0.0.51"_s, 1400,
-        u"RINCON_A1400"_s};
-    const Speaker office{u"sonos:RINCON_C1400"_s, SpeakerKind::Sonos, u"Office"_s, u"127.0.0.53"_s, 1400,
-                         u"RINCON_C1400"_s};
-    EXPECT_EQ(topology.coordinatorsFor(input), (QList<Speaker>{livingRoom, input[1], input[3], office}));
-
     // Broken heads: an unterminated attribute loses its group; a member without
     // a usable name or address keeps the speaker's own.
-    const SonosTopology broken = SonosTopology::parse(QStringLiteral(
-        "<ZoneGroup Coordinator=\"UNTERMINATED><ZoneGroupMember UUID=\"M1\" ZoneName=\"Lost\"/></ZoneGroup>"
+    const SonosTopology broken = SonosTopology::parse(
+        u"<ZoneGroup Coordinator=\"UNTERMINATED><ZoneGroupMember UUID=\"M1\" ZoneName=\"Lost\"/></ZoneGroup>"
         "<ZoneGroup Coordinator=\"C\"><ZoneGroupMember UUID=\"M2\" Location=\"not a url\" ZoneName=\"Den/>"
-        "<ZoneGroupMember ZoneName=\"No uuid\"/></ZoneGroup>"));
+        "<ZoneGroupMember ZoneName=\"No uuid\"/></ZoneGroup>"_s);
     EXPECT_EQ(broken.coordinator, (QHash<QString, QString>{{u"M2"_s, u"C"_s}}));
-    const Speaker member = sonosSpeaker("M2", "127.0.0.8");
-    Speaker chosen = member;
-    chosen.id = u"sonos:C"_s;
-    chosen.sonosUUID = u"C"_s;
-    EXPECT_EQ(broken.coordinatorsFor({member}), QList<Speaker>{chosen});
+    EXPECT_EQ(broken.coordinatorsFor({sonosSpeaker(u"M2"_s, u"127.0.0.8"_s)}),
+              QList<Speaker>{sonosSpeaker(u"C"_s, u"127.0.0.8"_s, u"Room M2"_s)});
 }
 
 TEST(SsdpReply, LocationHeadersAndDescriptions)
@@ -110,9 +74,9 @@ TEST(SsdpReply, LocationHeadersAndDescriptions)
                              "Location: http://127.0.0.7:80/printer.xml\r\n"
                              "Location: http://SoNoS-hub.local/desc.xml\r\n"
                              "X-Location: http://127.0.0.8:1400/other-header.xml\r\n\r\n";
-    EXPECT_EQ(sonosLocations(reply),
-              (QStringList{"http://127.0.0.2:1400/xml/device_description.xml", "http://127.0.0.3:1400/a.xml",
-                           "http://127.0.0.4:8080/x/device_description", "http://SoNoS-hub.local/desc.xml"}));
+    EXPECT_EQ(sonosLocations(reply), (QStringList{"http://127.0.0.2:1400/xml/device_description.xml",
+                                                  "http://127.0.0.3:1400/a.xml", "http://127.0.0.4:8080/x/device_description",
+                                                  "http://SoNoS-hub.local/desc.xml"}));
     EXPECT_FALSE(isSonosLocation(u"http://127.0.0.4/DEVICE_DESCRIPTION"_s));
     EXPECT_TRUE(sonosLocations("LOCATION: http://127.0.0.2:1400/\xff\r\n").isEmpty());
 
@@ -121,8 +85,7 @@ TEST(SsdpReply, LocationHeadersAndDescriptions)
                                       QString::fromUtf8(FakeSonosPlayer::deviceDescription(room, udn)));
     };
     EXPECT_EQ(describe("http://127.0.0.2:1400/d.xml", "\n  Kitchen \t", " uuid:RINCON_K1400 "),
-              (Speaker{u"sonos:RINCON_K1400"_s, SpeakerKind::Sonos, u"Kitchen"_s, u"127.0.0.2"_s, 1400,
-                       u"RINCON_K1400"_s}));
+              sonosSpeaker(u"RINCON_K1400"_s, u"127.0.0.2"_s, u"Kitchen"_s));
     EXPECT_EQ(describe("http://127.0.0.9/desc.xml", "Den", QString()),
               (Speaker{u"sonos:127.0.0.9"_s, SpeakerKind::Sonos, u"Den"_s, u"127.0.0.9"_s, 1400, QString()}));
     EXPECT_FALSE(describe("http://127.0.0.2:1400/d.xml", QString(), u"uuid:RINCON_K1400"_s));

@@ -1,38 +1,26 @@
 #include "support/FakeSonosPlayer.h"
 
+#include <QRegularExpression>
 #include <QTcpSocket>
+
+using namespace Qt::StringLiterals;
 
 namespace pealix::test {
 
-namespace {
-
-QByteArray httpResponse(int status, const QByteArray &body, const QByteArray &type = "text/xml")
+static QByteArray httpResponse(int status, const QByteArray &body)
 {
     return "HTTP/1.1 " + QByteArray::number(status) + (status == 200 ? " OK" : " Error") +
-           "\r\nContent-Type: " + type + "\r\nContent-Length: " + QByteArray::number(body.size()) +
-           "\r\nServer: Linux UPnP/1.0 Sonos/70.3-35220\r\nConnection: close\r\n\r\n" + body;
-}
-
-} // namespace
-
-QString FakeSonosPlayer::Request::argument(const QString &name) const
-{
-    const QString open = QLatin1Char('<') + name + QLatin1Char('>');
-    const qsizetype from = body.indexOf(open);
-    const qsizetype to = body.indexOf(QLatin1String("</") + name + QLatin1Char('>'));
-    return from < 0 || to < from ? QString() : body.mid(from + open.size(), to - from - open.size());
+           "\r\nContent-Type: text/xml\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\nConnection: close\r\n\r\n" + body;
 }
 
 FakeSonosPlayer::FakeSonosPlayer(const QHostAddress &address, quint16 port)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+    QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
         while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-            socket->setParent(this);
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onData(socket); });
-            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-                m_buffers.remove(socket);
-                socket->deleteLater();
-            });
+            QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                             [this, socket, buffer = QByteArray()]() mutable { onData(socket, buffer); });
+            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         }
     });
     m_server.listen(address, port);
@@ -41,43 +29,30 @@ FakeSonosPlayer::FakeSonosPlayer(const QHostAddress &address, quint16 port)
 QStringList FakeSonosPlayer::actions() const
 {
     QStringList names;
-    for (const Request &request : m_requests)
-        names << (request.action.isEmpty() ? QString::fromLatin1(request.method + ' ') + request.path
-                                           : request.action);
+    for (const Request &request : requests)
+        names << request.action;
     return names;
 }
 
-void FakeSonosPlayer::onData(QTcpSocket *socket)
+void FakeSonosPlayer::onData(QTcpSocket *socket, QByteArray &buffer)
 {
-    QByteArray &buffer = m_buffers[socket];
     buffer += socket->readAll();
     const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
-    if (headEnd < 0)
+    const QString head = QString::fromLatin1(buffer.left(headEnd));
+    const auto header = [&head](const char *name) {
+        const QRegularExpression line(u"^%1:\\s*(.*?)\\s*$"_s.arg(QLatin1String(name)),
+                                      QRegularExpression::CaseInsensitiveOption |
+                                          QRegularExpression::MultilineOption);
+        return line.match(head).captured(1).toUtf8();
+    };
+    const qint64 length = header("Content-Length").toLongLong();
+    if (headEnd < 0 || buffer.size() < headEnd + 4 + length)
         return;
-    Request request;
-    qint64 length = 0;
-    const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
-    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-    request.method = requestLine.value(0);
-    request.path = QString::fromUtf8(requestLine.value(1));
-    for (const QByteArray &line : lines.mid(1)) {
-        const QByteArray name = line.left(line.indexOf(':')).trimmed().toLower();
-        const QByteArray value = line.mid(line.indexOf(':') + 1).trimmed();
-        if (name == "content-length")
-            length = value.toLongLong();
-        else if (name == "soapaction")
-            request.soapAction = value;
-        else if (name == "content-type")
-            request.contentType = value;
-    }
-    if (buffer.size() < headEnd + 4 + length)
-        return;
-    request.body = QString::fromUtf8(buffer.mid(headEnd + 4, length));
-    if (const qsizetype hash = request.soapAction.indexOf('#'); hash >= 0)
-        request.action = QString::fromUtf8(request.soapAction.mid(hash + 1).chopped(1));
-    m_buffers.remove(socket);
-    m_requests.append(request);
-    const QByteArray reply = answer(request);
+    const QByteArray soapAction = header("SOAPACTION");
+    requests.append({head.section(u' ', 1, 1), soapAction, header("Content-Type"),
+                     QString::fromUtf8(soapAction).section(u'#', 1).remove(u'"'),
+                     QString::fromUtf8(buffer.mid(headEnd + 4, length))});
+    const QByteArray reply = answer(requests.last());
     if (reply.isEmpty())
         return; // hang: keep the connection open, say nothing
     socket->write(reply);
@@ -87,87 +62,59 @@ void FakeSonosPlayer::onData(QTcpSocket *socket)
 QByteArray FakeSonosPlayer::answer(const Request &request) const
 {
     if (request.action.isEmpty()) {
-        const auto description = m_descriptions.constFind(request.path);
-        if (description == m_descriptions.constEnd())
-            return httpResponse(404, QByteArray(), "text/plain");
-        return description->isNull() ? QByteArray() : httpResponse(200, *description);
+        if (!descriptions.contains(request.path))
+            return httpResponse(404, {});
+        const QByteArray description = descriptions.value(request.path);
+        return description.isNull() ? description : httpResponse(200, description);
     }
-    const QByteArray utf8 = "text/xml; charset=\"utf-8\"";
-    switch (m_behaviour.value(request.action, Behaviour::Answer)) {
+    const QHash<QString, QString> answers{
+        {u"GetMediaInfo"_s, u"<NrTracks>12</NrTracks><CurrentURI>%1</CurrentURI><CurrentURIMetaData>%2"
+                            "</CurrentURIMetaData><NextURI></NextURI>"_s.arg(state.uri, state.metadata)},
+        {u"GetPositionInfo"_s, u"<Track>%1</Track><TrackURI>x-file-cifs://nas/a.flac</TrackURI>"
+                               "<RelTime>%2</RelTime>"_s.arg(state.track, state.relTime)},
+        {u"GetTransportInfo"_s, u"<CurrentTransportState>%1</CurrentTransportState>"_s.arg(state.transportState)},
+        {u"GetVolume"_s, u"<CurrentVolume>%1</CurrentVolume>"_s.arg(state.volume)},
+        {u"GetZoneGroupState"_s, u"<ZoneGroupState>%1</ZoneGroupState>"_s.arg(zoneGroupState.toHtmlEscaped())},
+    };
+    const QByteArray body =
+        u"<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>"
+        "<u:%1Response xmlns:u=\"urn:schemas-upnp-org:service:AVTransport:1\">%2</u:%1Response>"
+        "</s:Body></s:Envelope>"_s.arg(request.action, responses.value(request.action, answers.value(request.action)))
+            .toUtf8();
+    switch (behaviour.value(request.action)) {
     case Behaviour::Hang:
-        return QByteArray();
+        return {};
     case Behaviour::Garbage:
         return "\x01\x02 SONOS? \xff\xfe\r\n\r\n<CurrentURI>garbage</CurrentURI>";
-    case Behaviour::Huge:
-        return httpResponse(200, soapBody(request.action) + QByteArray(16 * 1024 * 1024, ' '), utf8);
     case Behaviour::Fault: // the normal answer under a fault status: only the status can reject it
-        return httpResponse(500, soapBody(request.action));
-    case Behaviour::Answer:
-        break;
+        return httpResponse(500, body);
+    default:
+        return httpResponse(200, body);
     }
-    return httpResponse(200, soapBody(request.action), utf8);
-}
-
-QByteArray FakeSonosPlayer::soapBody(const QString &action) const
-{
-    QString inner;
-    if (m_responses.contains(action))
-        inner = m_responses.value(action);
-    else if (action == QLatin1String("GetMediaInfo"))
-        inner = "<NrTracks>12</NrTracks><MediaDuration>NOT_IMPLEMENTED</MediaDuration><CurrentURI>" +
-                state.uri + "</CurrentURI><CurrentURIMetaData>" + state.metadata +
-                "</CurrentURIMetaData><NextURI></NextURI><NextURIMetaData></NextURIMetaData>"
-                "<PlayMedium>NETWORK</PlayMedium>";
-    else if (action == QLatin1String("GetPositionInfo"))
-        inner = "<TrackURI>x-file-cifs://nas/Music/Track%2011.flac</TrackURI><Track>" + state.track +
-                "</Track><TrackDuration>0:04:05</TrackDuration><TrackMetaData>NOT_IMPLEMENTED</TrackMetaData>"
-                "<RelTime>" +
-                state.relTime + "</RelTime><AbsTime>NOT_IMPLEMENTED</AbsTime>";
-    else if (action == QLatin1String("GetTransportInfo"))
-        inner = "<CurrentTransportState>" + state.transportState +
-                "</CurrentTransportState><CurrentTransportStatus>OK</CurrentTransportStatus>";
-    else if (action == QLatin1String("GetVolume"))
-        inner = "<CurrentVolume>" + state.volume + "</CurrentVolume>";
-    else if (action == QLatin1String("GetZoneGroupState"))
-        inner = "<ZoneGroupState>" + zoneGroupState.toHtmlEscaped() + "</ZoneGroupState>";
-    return ("<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-            "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:" +
-            action + "Response xmlns:u=\"urn:schemas-upnp-org:service:AVTransport:1\">" + inner +
-            "</u:" + action + "Response></s:Body></s:Envelope>")
-        .toUtf8();
 }
 
 QString FakeSonosPlayer::twoGroupState(const QString &hostA, const QString &hostC)
 {
-    return QStringLiteral(
-               "<ZoneGroupState><ZoneGroups><ZoneGroup Coordinator=\"RINCON_A1400\" ID=\"RINCON_A1400:58\">"
-               "<ZoneGroupMember UUID=\"RINCON_A1400\" "
-               "Location=\"http://%1:1400/xml/device_description.xml\" "
-               "ZoneName=\"Living Room\" SoftwareVersion=\"70.3-35220\" Configuration=\"1\">"
-               "<Satellite UUID=\"RINCON_SL1400\" "
-               "Location=\"http://127.0.0.61:1400/xml/device_description.xml\" "
-               "ZoneName=\"Satellite Room\" Invisible=\"1\"/></ZoneGroupMember>"
-               "<ZoneGroupMember UUID=\"RINCON_B1400\" "
-               "Location=\"http://127.0.0.62:1400/xml/device_description.xml\" "
-               "ZoneName=\"Kitchen\"/></ZoneGroup><ZoneGroup Coordinator=\"RINCON_C1400\" "
-               "ID=\"RINCON_C1400:12\">"
-               "<ZoneGroupMember UUID=\"RINCON_C1400\" "
-               "Location=\"http://%2:1400/xml/device_description.xml\" "
-               "ZoneName=\"Office\"/><ZoneGroupMember UUID=\"RINCON_SUB1400\" "
-               "Location=\"http://127.0.0.63:1400/xml/device_description.xml\" ZoneName=\"Office Sub\" "
-               "Invisible=\"1\"/></ZoneGroup></ZoneGroups><VanishedDevices></VanishedDevices></"
-               "ZoneGroupState>")
-        .arg(hostA, hostC);
+    const QString location = u"Location=\"http://%1:1400/xml/device_description.xml\""_s;
+    return u"<ZoneGroupState><ZoneGroups><ZoneGroup Coordinator=\"RINCON_A1400\" ID=\"RINCON_A1400:58\">"
+           "<ZoneGroupMember UUID=\"RINCON_A1400\" %1 ZoneName=\"Living Room\" SoftwareVersion=\"70.3\">"
+           "<Satellite UUID=\"RINCON_SL1400\" %3 ZoneName=\"Satellite\" Invisible=\"1\"/></ZoneGroupMember>"
+           "<ZoneGroupMember UUID=\"RINCON_B1400\" %3 ZoneName=\"Kitchen\"/></ZoneGroup>"
+           "<ZoneGroup Coordinator=\"RINCON_C1400\" ID=\"RINCON_C1400:12\">"
+           "<ZoneGroupMember UUID=\"RINCON_C1400\" %2 ZoneName=\"Office\"/>"
+           "<ZoneGroupMember UUID=\"RINCON_SUB1400\" %3 ZoneName=\"Office Sub\" Invisible=\"1\"/>"
+           "</ZoneGroup></ZoneGroups><VanishedDevices></VanishedDevices></ZoneGroupState>"_s
+        .arg(location.arg(hostA), location.arg(hostC), location.arg(u"127.0.0.62"_s));
 }
 
 QByteArray FakeSonosPlayer::deviceDescription(const QString &roomName, const QString &udn)
 {
-    return ("<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\">"
-            "<specVersion><major>1</major><minor>0</minor></specVersion><device><deviceType>"
-            "urn:schemas-upnp-org:device:ZonePlayer:1</deviceType><friendlyName>127.0.0.1 - Sonos One"
-            "</friendlyName><manufacturer>Sonos, Inc.</manufacturer><modelName>Sonos One</modelName>" +
-            (udn.isNull() ? QString() : "<UDN>" + udn + "</UDN>") +
-            (roomName.isNull() ? QString() : "<roomName>" + roomName + "</roomName>") + "</device></root>")
+    const auto element = [](const QString &tag, const QString &value) {
+        return value.isNull() ? QString() : u"<%1>%2</%1>"_s.arg(tag, value);
+    };
+    return (u"<?xml version=\"1.0\"?>\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\"><device><deviceType>"
+            "urn:schemas-upnp-org:device:ZonePlayer:1</deviceType><friendlyName>Sonos One</friendlyName>"_s +
+            element(u"UDN"_s, udn) + element(u"roomName"_s, roomName) + u"</device></root>"_s)
         .toUtf8();
 }
 
