@@ -1,11 +1,9 @@
 #include "cast/CastController.h"
 #include "cast/CastTestWait.h"
-#include "support/FakeCastDevice.h"
+#include "cast/FakeCastDevice.h"
 #include "support/TestEnvironment.h"
-#include "support/TlsTestCertificate.h"
 
 #include <QElapsedTimer>
-#include <QtEndian>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -13,36 +11,26 @@
 using namespace pealix;
 using namespace pealix::test;
 using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
 using Device = FakeCastDevice;
 
 namespace {
 
-const QString heartbeatNs = QStringLiteral("urn:x-cast:com.google.cast.tp.heartbeat");
-const QString receiverNs = QStringLiteral("urn:x-cast:com.google.cast.receiver");
-const QString mediaNs = QStringLiteral("urn:x-cast:com.google.cast.media");
-const QString pong = QStringLiteral(R"({"type":"PONG"})");
+const QString connectJson = uR"({"type":"CONNECT"})"_s;
+const QString pong = uR"({"type":"PONG"})"_s;
+const QString connectLine = "receiver-0 connection " + connectJson;
+const QString launchLine = uR"(receiver-0 receiver {"type":"LAUNCH","appId":"CC1AD845","requestId":1})"_s;
+const QString pongLine = "receiver-0 heartbeat " + pong;
 
 QString status(const QString &applications)
 {
-    return QStringLiteral(R"({"type":"RECEIVER_STATUS","requestId":1,"status":{"applications":%1}})")
-        .arg(applications);
+    return uR"({"type":"RECEIVER_STATUS","requestId":1,"status":{"applications":%1}})"_s.arg(applications);
 }
 
-const QString launchedT1 = status(QStringLiteral(R"([{"appId":"CC1AD845","transportId":"t-1"}])"));
-
-QString loadPayload(const QString &url)
+QString loadLine(const QString &transport, const QString &url)
 {
-    return QStringLiteral(R"({"type":"LOAD","requestId":2,"autoplay":true,"media":{"contentId":")") + url +
-           R"(","streamType":"BUFFERED","contentType":"audio/mp4"}})";
-}
-
-// "destination namespace-suffix payload" for each frame, for whole-sequence comparisons.
-QStringList summary(const QList<Device::Frame> &frames)
-{
-    QStringList lines;
-    for (const Device::Frame &f : frames)
-        lines << f.destination + ' ' + f.namespace_.section('.', -1) + ' ' + f.payload;
-    return lines;
+    return transport + uR"( media {"type":"LOAD","requestId":2,"autoplay":true,"media":{"contentId":")"_s +
+           url + uR"(","streamType":"BUFFERED","contentType":"audio/mp4"}})"_s;
 }
 
 // Each test owns a device on loopback and a controller pointed at it.
@@ -51,13 +39,13 @@ class CastControllerTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        PEALIX_REQUIRE(TlsTestCertificate::shared().isValid(),
-                       TlsTestCertificate::shared().error.toStdString());
+        PEALIX_REQUIRE(Device::tls().error.isEmpty(), Device::tls().error.toStdString());
         speaker.kind = SpeakerKind::Chromecast;
-        speaker.host = QStringLiteral("127.0.0.1");
+        speaker.host = u"127.0.0.1"_s;
         pointAt(device);
     }
 
+    // The long default means a prepare that ends early was ended by the device.
     void pointAt(Device &target, std::chrono::milliseconds prepareTimeout = 60s)
     {
         ASSERT_TRUE(target.isListening() || target.start());
@@ -66,10 +54,10 @@ protected:
         controller->setTimings({prepareTimeout, 1000ms});
     }
 
-    std::optional<bool> prepare(std::chrono::milliseconds limit = 10s)
+    std::optional<bool> prepare()
     {
         auto task = controller->prepare(speaker);
-        return finish(task, limit);
+        return finish(task);
     }
 
     Device device;
@@ -82,181 +70,143 @@ protected:
 TEST_F(CastControllerTest, FullSessionSendsExactMessagesAndClosesAfterTheHold)
 {
     // The first application has no transport id yet; the second one's is used.
-    device.setOnLaunch({Device::receiverStatus(
-        status(QStringLiteral(R"([{"appId":"X"},{"appId":"CC1AD845","transportId":"web-7"}])")))});
+    device.onLaunch = {
+        Device::receiverStatus(status(uR"([{"appId":"X"},{"appId":"CC1AD845","transportId":"web-7"}])"_s))};
     ASSERT_EQ(prepare(), true);
     EXPECT_EQ(controller->transportID(), "web-7");
 
     // A quote in the URL goes in unescaped.
-    const QString url = QStringLiteral(R"(http://127.0.0.1:8080/cl"ip.m4a)");
+    const QString url = uR"(http://127.0.0.1:8080/cl"ip.m4a)"_s;
     QElapsedTimer held;
     held.start();
     auto play = controller->play(url, 0.2);
     ASSERT_TRUE(finish(play));
     EXPECT_GE(held.elapsed(), 1200);
     ASSERT_TRUE(waitUntil([this] { return device.peerClosed(); }));
-
-    const QList<Device::Frame> frames = device.received();
-    EXPECT_EQ(summary(frames), QStringList({"receiver-0 connection "
-                                            R"({"type":"CONNECT"})",
-                                            "receiver-0 receiver "
-                                            R"({"type":"LAUNCH","appId":"CC1AD845","requestId":1})",
-                                            "web-7 connection "
-                                            R"({"type":"CONNECT"})",
-                                            "web-7 media " + loadPayload(url)}));
-    for (const Device::Frame &f : frames)
-        EXPECT_TRUE(f.protocolVersion == 0 && f.payloadType == 0 && f.source == "sender-0")
-            << f.payload.toStdString();
+    EXPECT_EQ(device.received, QStringList({connectLine, launchLine, "web-7 connection " + connectJson,
+                                            loadLine("web-7", url)}));
     // LOAD reaches the device a little after it is sent, so allow for that transit.
-    ASSERT_EQ(frames.size(), 4);
-    EXPECT_GE(device.closedAtMs() - frames[3].atMs, 1200 - 50);
-    EXPECT_EQ(controller->clipURL(), url);
+    EXPECT_GE(device.closedAtMs - device.lastFrameAtMs, 1200 - 50);
 }
 
-TEST_F(CastControllerTest, OnlyTheFirstTransportIdCountsAndEveryPingIsAnswered)
+TEST_F(CastControllerTest, OnlyTheFirstTransportIdCountsGarbageIsIgnoredAndEveryPingIsAnswered)
 {
-    // A ping from an unusual source (answered to the platform receiver), a stray PONG,
-    // a status before the application is up, an application list with a non-object
-    // (invalid as a whole), the real one, a different id, and a ping after it.
-    device.setOnLaunch(
-        {Device::ping(QStringLiteral("Tr-9")), Device::message("receiver-0", heartbeatNs, pong),
-         Device::receiverStatus(QStringLiteral(R"({"type":"RECEIVER_STATUS","status":{}})")),
-         Device::receiverStatus(status(QStringLiteral(R"([{"transportId":"bad"},3])"))),
-         Device::receiverStatus(launchedT1),
-         Device::receiverStatus(status(QStringLiteral(R"([{"transportId":"t-2"}])"))), Device::ping()});
-    device.setOnLoad({Device::ping()});
+    // A payload that claims more bytes than its frame holds.
+    const QByteArray garbage = QByteArray::fromHex("00000008 32ffffffff0f") + "xx";
+    // Invalid UTF-8 where the JSON needs a value: repaired to U+FFFD, then not JSON.
+    const QByteArray badUtf8 =
+        Device::receiverStatus(uR"({"status":@@@@})"_s).bytes.replace("@@@@", "\xff\xfe\xfd\xfc");
+    const QString t1 = status(uR"([{"pad":"%1","transportId":"t-1"}])"_s.arg(QString(300 * 1024, u'p')));
+    // Besides: a ping from an unusual source (answered to the platform receiver), a
+    // stray PONG, a status before the application is up, one in the wrong namespace,
+    // the real one spread over many reads, a different id, and a ping after it.
+    device.onLaunch = {Device::ping(u"Tr-9"_s),
+                       Device::message(u"receiver-0"_s, u"urn:x-cast:com.google.cast.tp.heartbeat"_s, pong),
+                       {garbage},
+                       {badUtf8},
+                       Device::receiverStatus(uR"({"type":"RECEIVER_STATUS","status":{}})"_s),
+                       Device::receiverStatus(u"[1,2,3]"_s),
+                       Device::message(u"receiver-0"_s, u"urn:x-cast:com.google.cast.media"_s,
+                                       status(uR"([{"transportId":"media"}])"_s)),
+                       Device::receiverStatus(t1),
+                       Device::receiverStatus(status(uR"([{"transportId":"t-2"}])"_s)),
+                       Device::ping()};
+    device.onLoad = {Device::ping()};
     ASSERT_EQ(prepare(), true);
     EXPECT_EQ(controller->transportID(), "t-1");
-    ASSERT_TRUE(waitUntil([this] { return device.receivedIn(heartbeatNs).size() == 2; }));
+    ASSERT_TRUE(waitUntil([this] { return device.received.size() == 5; }));
 
     // A long clip: the test ends it by dropping the controller mid-hold, which
     // must end the waiting play without touching the dead controller.
-    auto play = controller->play(QStringLiteral("http://h/c.m4a"), 600);
-    ASSERT_TRUE(waitUntil([this] { return device.receivedIn(heartbeatNs).size() == 3; }));
-    EXPECT_EQ(summary(device.received()),
-              QStringList({"receiver-0 connection "
-                           R"({"type":"CONNECT"})",
-                           "receiver-0 receiver "
-                           R"({"type":"LAUNCH","appId":"CC1AD845","requestId":1})",
-                           "receiver-0 heartbeat " + pong,
-                           "t-1 connection "
-                           R"({"type":"CONNECT"})",
-                           "receiver-0 heartbeat " + pong, "t-1 media " + loadPayload("http://h/c.m4a"),
-                           "receiver-0 heartbeat " + pong}));
+    auto play = controller->play(u"http://h/c.m4a"_s, 600);
+    ASSERT_TRUE(waitUntil([this] { return device.received.size() == 7; }));
+    EXPECT_EQ(device.received,
+              QStringList({connectLine, launchLine, pongLine, "t-1 connection " + connectJson, pongLine,
+                           loadLine("t-1", "http://h/c.m4a"), pongLine}));
     EXPECT_FALSE(play.isReady());
     controller.reset();
     EXPECT_TRUE(finish(play));
 }
 
-TEST_F(CastControllerTest, HostileDevicesFailPrepareAtOnceAndEndTheSession)
+TEST_F(CastControllerTest, HostileDevicesFailPrepareAndEndTheSession)
 {
-    const QByteArray hugeLength = QByteArray(4, '\xff') + "only a few bytes follow";
-    const QByteArray half = Device::frame("receiver-0", "sender-0", receiverNs, launchedT1).left(30);
     const struct
     {
         const char *what;
         Device::Accept accept;
-        QList<Device::Step> script;
+        QList<Device::Step> onLaunch;
         bool stopReading = false;
     } rows[] = {
         {"closes right after accept", Device::Accept::CloseAtOnce, {}},
-        {"announces a 4 GiB frame", Device::Accept::Handshake, {Device::raw(hugeLength)}},
-        {"resets mid-frame", Device::Accept::Handshake, {Device::raw(half, Device::Step::End::Reset)}},
-        {"closes mid-frame", Device::Accept::Handshake, {Device::raw(half, Device::Step::End::Close)}},
-        // Far more pings than the kernel's socket buffers can absorb pongs for.
-        {"pings but never reads",
+        {"announces a 4 GiB frame", Device::Accept::Handshake, {{QByteArray(4, '\xff') + "a few bytes"}}},
+        {"resets mid-frame",
          Device::Accept::Handshake,
-         {Device::raw(Device::ping().bytes.repeated(200000))},
-         true},
+         {{Device::receiverStatus(status("[]")).bytes.left(30), true}}},
+        // Far more pings than the kernel's socket buffers can absorb pongs for.
+        {"pings but never reads", Device::Accept::Handshake, {{Device::ping().bytes.repeated(200000)}}, true},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
         Device hostile;
-        hostile.setAccept(row.accept);
-        hostile.setOnLaunch(row.script);
-        hostile.setStopReadingAfterLaunch(row.stopReading);
+        hostile.accept = row.accept;
+        hostile.onLaunch = row.onLaunch;
+        hostile.stopReadingAfterLaunch = row.stopReading;
         pointAt(hostile);
         EXPECT_EQ(prepare(), false);
-        EXPECT_EQ(hostile.connectionCount(), 1);
+        EXPECT_EQ(hostile.connections, 1);
         EXPECT_TRUE(waitUntil([&hostile] { return hostile.peerClosed(); }));
     }
 }
 
-TEST_F(CastControllerTest, TlsThatNeverCompletesEndsAfterSixSeconds)
-{
-    device.setAccept(Device::Accept::NeverHandshake);
-    controller = std::make_unique<CastController>();
-    QElapsedTimer clock;
-    clock.start();
-    EXPECT_EQ(prepare(9s), false);
-    EXPECT_GE(clock.elapsed(), 6000);
-}
-
-TEST_F(CastControllerTest, GarbageIsIgnoredAndALargeStatusStillArrives)
-{
-    const QByteArray garbageBody =
-        QByteArray::fromHex("32ffffffff0f") + "xx"; // a payload longer than the frame
-    QByteArray garbage(4, Qt::Uninitialized);
-    qToBigEndian(quint32(garbageBody.size()), garbage.data());
-    // Invalid UTF-8 where the JSON needs a value: repaired to U+FFFD, then not JSON.
-    const QByteArray badUtf8 =
-        Device::frame("receiver-0", "sender-0", receiverNs, QStringLiteral(R"({"status":@@@@})"))
-            .replace("@@@@", "\xff\xfe\xfd\xfc");
-    const QString padding(300 * 1024, QLatin1Char('p'));
-    device.setOnLaunch({
-        Device::raw(garbage + garbageBody),
-        Device::raw(badUtf8),
-        Device::receiverStatus(QStringLiteral("[1,2,3]")),
-        Device::receiverStatus(QStringLiteral(R"({"status":{"applications":{"transportId":"obj"}}})")),
-        Device::receiverStatus(QStringLiteral(R"({"status":{"applications":[{"transportId":7}]}})")),
-        Device::message("receiver-0", mediaNs, launchedT1),
-        Device::receiverStatus(status(QStringLiteral(R"([{"pad":"%1","transportId":"big"}])").arg(padding))),
-    });
-    ASSERT_EQ(prepare(), true);
-    EXPECT_EQ(controller->transportID(), "big");
-}
-
 TEST_F(CastControllerTest, SilentDeviceTimeoutCloseAndDestructionAllResumeTheCaller)
 {
-    pointAt(device, 300ms);
+    // The production timeout counts from the connection start, so it covers TLS.
+    Device stalled;
+    stalled.accept = Device::Accept::NeverHandshake;
+    pointAt(stalled);
+    controller->setTimings({});
     QElapsedTimer clock;
     clock.start();
     EXPECT_EQ(prepare(), false);
-    EXPECT_GE(clock.elapsed(), 300);
-    ASSERT_TRUE(waitUntil([this] { return device.received().size() == 2; }));
+    EXPECT_GE(clock.elapsed(), 6000);
+
+    pointAt(device, 300ms);
+    EXPECT_EQ(prepare(), false);
     EXPECT_FALSE(device.peerClosed()); // until close()
     // Without a transport id, play neither sends nor holds.
-    auto play = controller->play(QStringLiteral("http://h/c.m4a"), 600);
+    auto play = controller->play(u"http://h/c.m4a"_s, 600);
     EXPECT_TRUE(play.isReady());
     controller->close();
     ASSERT_TRUE(waitUntil([this] { return device.peerClosed(); }));
-    EXPECT_EQ(device.received().size(), 2);
+    EXPECT_EQ(device.received, QStringList({connectLine, launchLine}));
     auto again = controller->prepare(speaker); // one use only
     EXPECT_EQ(finish(again), false);
 
-    pointAt(device);
-    auto closed = controller->prepare(speaker);
-    ASSERT_TRUE(waitUntil([this] { return device.received().size() == 4; }));
-    controller->close();
-    EXPECT_EQ(finish(closed), false);
-
-    pointAt(device);
-    auto orphan = controller->prepare(speaker);
-    ASSERT_TRUE(waitUntil([this] { return device.received().size() == 6; }));
-    controller.reset();
-    EXPECT_EQ(finish(orphan), false);
+    // A prepare still waiting when the controller is closed or destroyed.
+    for (const bool destroy : {false, true}) {
+        pointAt(device);
+        auto pending = controller->prepare(speaker);
+        const qsizetype sent = device.received.size() + 2;
+        ASSERT_TRUE(waitUntil([this, sent] { return device.received.size() == sent; }));
+        if (destroy)
+            controller.reset();
+        else
+            controller->close();
+        EXPECT_EQ(finish(pending), false) << destroy;
+    }
 }
 
 TEST_F(CastControllerTest, PortsOutsideTheRangeFailAtOnce)
 {
-    for (qint64 port : {qint64(-1), qint64(0), qint64(65536), qint64(1) << 40}) {
+    // The last one would reach the device if the port were cut down to 32 bits.
+    for (const qint64 port : {qint64(-1), qint64(0), qint64(65536), qint64(1) << 32 | device.serverPort()}) {
         controller = std::make_unique<CastController>();
         speaker.port = port;
         auto task = controller->prepare(speaker);
         EXPECT_TRUE(task.isReady()) << port;
         EXPECT_EQ(finish(task), false);
     }
-    EXPECT_EQ(device.connectionCount(), 0);
+    EXPECT_EQ(device.connections, 0);
 }
 
 TEST(CastControllerTransportId, ShapeRules)
@@ -266,14 +216,11 @@ TEST(CastControllerTransportId, ShapeRules)
         {R"({"status":{"applications":[{},{"transportId":1},{"transportId":"b"}]}})", "b"},
         {R"({"type":"MEDIA_STATUS","status":{"applications":[{"transportId":""}]}})", ""},
         {R"({"status":{"applications":[]}})", std::nullopt},
-        {R"({"status":{"applications":[{"transportId":"a"},null]}})", std::nullopt},
-        {R"({"status":{"applications":[[{"transportId":"a"}]]}})", std::nullopt},
+        {R"({"status":{"applications":[{"transportId":"a"},3]}})", std::nullopt},
+        {R"({"status":{"applications":{"transportId":"a"}}})", std::nullopt},
         {R"({"status":[{"applications":[{"transportId":"a"}]}]})", std::nullopt},
-        {R"({"applications":[{"transportId":"a"}]})", std::nullopt},
         {R"([{"status":{"applications":[{"transportId":"a"}]}}])", std::nullopt},
         {R"({"status":{"applications":[{"transportId":"a"}]})", std::nullopt},
-        {"", std::nullopt},
-        {"\xef\xbf\xbd", std::nullopt},
     };
     for (const auto &[json, expected] : rows)
         EXPECT_EQ(CastController::transportId(QString::fromUtf8(json)), expected) << json;

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 #include <vector>
 
 using namespace pealix;
+using namespace Qt::StringLiterals;
 using CastProtocol::Message;
 
 namespace {
@@ -17,26 +19,14 @@ QByteArray hex(const char *text)
     return QByteArray::fromHex(text);
 }
 
-// A hand-built body of the four string fields, independent of the encoder.
-QByteArray body(const QByteArray &source, const QByteArray &destination, const QByteArray &ns,
-                const QByteArray &payload)
+// A body without its length prefix; the encoder's exact bytes are pinned down below.
+QByteArray body(const Message &m)
 {
-    QByteArray out;
-    for (auto [field, value] : {std::pair{2, source}, {3, destination}, {4, ns}, {6, payload}}) {
-        out.append(char(field << 3 | 2));
-        CastProtocol::appendVarint(quint64(value.size()), out);
-        out.append(value);
-    }
-    return out;
+    return CastProtocol::encode(m.source, m.destination, m.namespace_, m.payload).mid(4);
 }
 
 const Message reference{"sender-0", "receiver-0", "urn:x-cast:com.google.cast.tp.heartbeat",
                         R"({"type":"PING"})"};
-
-QByteArray encode(const Message &m)
-{
-    return CastProtocol::encode(m.source, m.destination, m.namespace_, m.payload);
-}
 
 } // namespace
 
@@ -49,67 +39,48 @@ TEST(CastProtocol, EncodesExactBytes)
               connect.toHex(' '));
     EXPECT_EQ(CastProtocol::encode({}, {}, {}, {}).toHex(), "0000000c080012001a00220028003200");
     // Lengths are UTF-8 byte counts written as varints.
-    EXPECT_EQ(CastProtocol::encode("s", "d", "n", QString(200, QLatin1Char('x'))).right(203).left(3).toHex(),
-              "32c801");
-    EXPECT_EQ(CastProtocol::encode(QStringLiteral("é𝄞"), {}, {}, {}).mid(6, 8).toHex(),
-              "1206" + QByteArray("é𝄞").toHex());
+    EXPECT_EQ(CastProtocol::encode("s", "d", "n", QString(200, u'x')).right(203).left(3).toHex(), "32c801");
+    EXPECT_EQ(CastProtocol::encode(u"é𝄞"_s, {}, {}, {}).mid(6, 8).toHex(), "1206" + QByteArray("é𝄞").toHex());
 
-    const quint64 values[] = {0, 127, 128, 300, 16384, 0xFFFFFFFFull, ~0ull};
-    const char *varints[] = {"00", "7f", "8001", "ac02", "808001", "ffffffff0f", "ffffffffffffffffff01"};
-    for (std::size_t i = 0; i < std::size(values); ++i) {
+    for (const auto &[value, varint] :
+         {std::pair{0ull, "00"}, {127ull, "7f"}, {128ull, "8001"}, {~0ull, "ffffffffffffffffff01"}}) {
         QByteArray out = "x";
-        CastProtocol::appendVarint(values[i], out);
-        EXPECT_EQ(out.mid(1).toHex(), varints[i]) << values[i];
+        CastProtocol::appendVarint(value, out);
+        EXPECT_EQ(out.mid(1).toHex(), varint) << value;
     }
     QByteArray field;
-    CastProtocol::appendStringField(31, QStringLiteral("ab"), field);
+    CastProtocol::appendStringField(31, u"ab"_s, field);
     EXPECT_EQ(field.toHex(), "fa026162");
 }
 
 TEST(CastProtocol, DecodeToleratesEveryDeviation)
 {
-    const QByteArray plain = body(reference.source.toUtf8(), reference.destination.toUtf8(),
-                                  reference.namespace_.toUtf8(), reference.payload.toUtf8());
-    const QByteArray src = body("src", "", "", "");
-    const Message onlySrc{"src", "", "", ""};
-    const QByteArray sdn = body("s", "d", "n", "").chopped(2);
-    const Message sdnOnly{"s", "d", "n", ""};
-    const struct
-    {
-        const char *what;
-        QByteArray bytes;
-        Message expected;
-    } rows[] = {
+    const QByteArray src = body({"src", "", "", ""});
+    const QByteArray sdn = body({"s", "d", "n", ""}).chopped(2); // without the payload field
+    const std::tuple<const char *, QByteArray, Message> rows[] = {
         {"unknown varint, length, fixed32/64 fields around the used ones",
-         hex("0807 2801 3a03010203 4a026869 6d01020304 710102030405060708 58ffffffffffffffffff01") + plain +
-             hex("3a00 2805"),
+         hex("0807 2801 3a03010203 4a026869 6d01020304 710102030405060708 58ffffffffffffffffff01") +
+             body(reference) + hex("3a00 2805"),
          reference},
         {"a later field replaces an earlier one",
-         body("a", "b", "c", "first") + body("", "", "", "second"),
+         body({"a", "b", "c", "first"}) + body({"", "", "", "second"}),
          {"", "", "", "second"}},
         {"cut inside a value",
-         body("src", "dst", "ns", "0123456789").chopped(4),
+         body({"src", "dst", "ns", "0123456789"}).chopped(4),
          {"src", "dst", "ns", "012345"}},
-        {"cut inside a key", src + hex("80"), onlySrc},
-        {"cut inside a length", src + hex("3280"), onlySrc},
-        {"cut inside a skipped varint", src + hex("08ff"), onlySrc},
-        {"cut inside a fixed64", src + hex("0901020304"), onlySrc},
-        {"cut inside a fixed32", src + hex("0d0102"), onlySrc},
+        {"cut inside a key", src + hex("80"), {"src", "", "", ""}},
+        {"cut inside a length", src + hex("3280"), {"src", "", "", ""}},
+        {"cut inside a fixed64", src + hex("0901020304"), {"src", "", "", ""}},
         {"length beyond the body", hex("32ffffffff0f") + "abc", {"", "", "", "abc"}},
         {"empty", {}, {}},
-        {"group start ends decoding", sdn + hex("23 3203") + "abc", sdnOnly},
-        {"group end ends decoding", sdn + hex("24 3203") + "abc", sdnOnly},
-        {"wire type 6 ends decoding", sdn + hex("26 3203") + "abc", sdnOnly},
-        {"wire type 7 ends decoding", sdn + hex("27 3203") + "abc", sdnOnly},
+        {"group start ends decoding", sdn + hex("23 3203") + "abc", {"s", "d", "n", ""}},
+        {"wire type 7 ends decoding", sdn + hex("27 3203") + "abc", {"s", "d", "n", ""}},
         {"invalid UTF-8 is repaired",
-         body(hex("ff"), "ok", "", "a" + hex("c328") + "b" + hex("eda080")),
-         {QStringLiteral("\uFFFD"), "ok", "", QStringLiteral("a\uFFFD(b\uFFFD\uFFFD\uFFFD")}},
+         hex("1201ff 1a02") + "ok" + hex("3207 61c32862eda080"),
+         {u"\uFFFD"_s, "ok", "", u"a\uFFFD(b\uFFFD\uFFFD\uFFFD"_s}},
     };
-    for (const auto &row : rows) {
-        const Message m = CastProtocol::decode(row.bytes);
-        EXPECT_EQ(m, row.expected) << row.what << ": " << m.source.toStdString() << '|'
-                                   << m.payload.toStdString();
-    }
+    for (const auto &[what, bytes, expected] : rows)
+        EXPECT_EQ(CastProtocol::decode(bytes), expected) << what;
 }
 
 TEST(CastProtocol, RandomMessagesRoundTripAndGarbageDecodesHarmlessly)
@@ -125,12 +96,12 @@ TEST(CastProtocol, RandomMessagesRoundTripAndGarbageDecodesHarmlessly)
     };
     for (int round = 0; round < 500; ++round) {
         const Message m{randomString(), randomString(), randomString(), randomString()};
-        const QByteArray frame = encode(m);
+        const QByteArray frame = CastProtocol::encode(m.source, m.destination, m.namespace_, m.payload);
         ASSERT_EQ(qFromBigEndian<quint32>(frame.constData()), quint32(frame.size() - 4));
         ASSERT_EQ(CastProtocol::decode(frame.mid(4)), m) << round;
     }
 
-    const QByteArray valid = encode(reference).mid(4);
+    const QByteArray valid = body(reference);
     for (int round = 0; round < 2000; ++round) {
         QByteArray bytes(std::uniform_int_distribution<int>(0, 64)(rng), Qt::Uninitialized);
         for (char &c : bytes)
@@ -152,10 +123,9 @@ TEST(CastFrameReader, RandomSplitsGiveTheSameFramesInOrder)
     QByteArray stream;
     for (int i = 0; i < 200; ++i) {
         // An empty body now and then, else bodies of up to 3000 bytes.
-        const QByteArray frame = i % 50 == 7
-                                     ? hex("00000000")
-                                     : CastProtocol::encode(QString::number(i), "d", "n",
-                                                            QString(int(rng() % 3000), QLatin1Char('p')));
+        const QByteArray frame = i % 50 == 7 ? hex("00000000")
+                                             : CastProtocol::encode(QString::number(i), "d", "n",
+                                                                    QString(int(rng() % 3000), u'p'));
         bodies.push_back(frame.mid(4));
         stream.append(frame);
     }
@@ -179,19 +149,11 @@ TEST(CastFrameReader, RandomSplitsGiveTheSameFramesInOrder)
 TEST(CastFrameReader, OversizedLengthOverflowsWithoutBuffering)
 {
     CastFrameReader reader(16);
-    reader.append(hex("00000010") + QByteArray(16, 'x'));
+    reader.append(hex("00000010") + QByteArray(16, 'x') + hex("00000011") + "abc");
     EXPECT_EQ(reader.takeFrame(), QByteArray(16, 'x'));
-
-    reader.append(hex("ffffffff") + "abc");
     EXPECT_EQ(reader.takeFrame(), std::nullopt);
     EXPECT_TRUE(reader.overflowed());
-    EXPECT_EQ(reader.buffered(), 0);
     reader.append(CastProtocol::encode("a", "b", "c", "d"));
     EXPECT_EQ(reader.takeFrame(), std::nullopt);
     EXPECT_EQ(reader.buffered(), 0);
-
-    CastFrameReader standard;
-    standard.append(hex("00100001"));
-    EXPECT_EQ(standard.takeFrame(), std::nullopt);
-    EXPECT_TRUE(standard.overflowed());
 }

@@ -22,18 +22,14 @@ bool waitUntil(Condition done, std::chrono::milliseconds limit = std::chrono::se
     return done();
 }
 
-// The task's result, or none when it has not finished within `limit`.
-template <typename T>
-std::optional<T> finish(QCoro::Task<T> &task, std::chrono::milliseconds limit = std::chrono::seconds(10))
+// Whether the task finished within ten seconds, and its result when it has one.
+template <typename T> auto finish(QCoro::Task<T> &task)
 {
-    if (!waitUntil([&task] { return task.isReady(); }, limit))
-        return std::nullopt;
-    return QCoro::waitFor(task);
-}
-
-inline bool finish(QCoro::Task<> &task, std::chrono::milliseconds limit = std::chrono::seconds(10))
-{
-    return waitUntil([&task] { return task.isReady(); }, limit);
+    const bool ready = waitUntil([&task] { return task.isReady(); });
+    if constexpr (std::is_void_v<T>)
+        return ready;
+    else
+        return ready ? std::optional<T>(QCoro::waitFor(task)) : std::nullopt;
 }
 
 } // namespace pealix::test

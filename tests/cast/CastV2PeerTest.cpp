@@ -1,7 +1,7 @@
 #include "cast/CastController.h"
 #include "cast/CastTestWait.h"
+#include "cast/FakeCastDevice.h"
 #include "support/TestEnvironment.h"
-#include "support/TlsTestCertificate.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -9,43 +9,13 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
-#include <iostream>
 #include <memory>
 
 using namespace pealix;
 using namespace pealix::test;
+using namespace Qt::StringLiterals;
 
 namespace {
-
-// The castv2 device script, run by node; every line it prints is one JSON event.
-class CastV2Peer : public QProcess
-{
-public:
-    CastV2Peer()
-    {
-        connect(this, &QProcess::readyReadStandardOutput, [this] {
-            while (canReadLine())
-                m_events.append(QJsonDocument::fromJson(readLine()).object());
-        });
-    }
-    ~CastV2Peer() override
-    {
-        kill();
-        waitForFinished(5000);
-    }
-
-    QList<QJsonObject> eventsNamed(const QString &name) const
-    {
-        QList<QJsonObject> found;
-        for (const QJsonObject &event : m_events)
-            if (event.value(QLatin1String("event")).toString() == name)
-                found.append(event);
-        return found;
-    }
-
-private:
-    QList<QJsonObject> m_events;
-};
 
 QJsonObject frame(const QString &destination, const QString &ns, const QString &payload)
 {
@@ -61,58 +31,56 @@ QJsonObject frame(const QString &destination, const QString &ns, const QString &
 
 TEST(CastV2Peer, FullSessionIsReadByAnIndependentDecoder)
 {
-    const QString node = findProgram(QStringLiteral("node"));
+    const QString node = findProgram(u"node"_s);
     PEALIX_REQUIRE(!node.isEmpty(), "node is not installed");
     const QString dir = QStringLiteral(PEALIX_CASTV2_PEER_DIR);
-    PEALIX_REQUIRE(QFileInfo::exists(dir + QStringLiteral("/node_modules/castv2/index.js")),
+    PEALIX_REQUIRE(QFileInfo::exists(dir + u"/node_modules/castv2/index.js"_s),
                    "the castv2 package is not installed (npm ci)");
-    const TlsTestCertificate &tls = TlsTestCertificate::shared();
-    PEALIX_REQUIRE(tls.isValid(), tls.error.toStdString());
+    const FakeCastDevice::Tls &tls = FakeCastDevice::tls();
+    PEALIX_REQUIRE(tls.error.isEmpty(), tls.error.toStdString());
 
-    CastV2Peer peer;
+    // The device prints one JSON event per line: where it listens, each frame, its close.
+    QProcess peer;
     peer.setWorkingDirectory(dir);
     peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    peer.start(node, {QStringLiteral("castv2-device.js"), tls.keyPath, tls.certificatePath});
-    ASSERT_TRUE(waitUntil([&peer] {
-        return !peer.eventsNamed("listening").isEmpty() || peer.state() == QProcess::NotRunning;
-    }));
-    ASSERT_FALSE(peer.eventsNamed("listening").isEmpty()) << "the castv2 device did not start";
+    peer.start(node, {u"castv2-device.js"_s, tls.keyPath, tls.certificatePath});
+    ASSERT_TRUE(waitUntil([&peer] { return peer.canReadLine(); })) << "the castv2 device did not start";
+    const QJsonObject listening = QJsonDocument::fromJson(peer.readLine()).object();
+    ASSERT_EQ(listening["event"].toString(), "listening");
 
     Speaker speaker;
     speaker.kind = SpeakerKind::Chromecast;
-    speaker.host = QStringLiteral("127.0.0.1");
-    speaker.port = peer.eventsNamed("listening").first().value(QLatin1String("port")).toInteger();
+    speaker.host = u"127.0.0.1"_s;
+    speaker.port = listening["port"].toInteger();
     auto controller = std::make_unique<CastController>();
     auto prepare = controller->prepare(speaker);
     ASSERT_EQ(finish(prepare), true);
     EXPECT_EQ(controller->transportID(), "castv2-web-1");
 
     // The clip is long so that the device's ping during playback is surely
-    // answered before the session ends; the test then closes it itself.
-    const QString url = QStringLiteral("http://127.0.0.1:40000/clip.m4a");
+    // answered before the session ends; dropping the controller then ends it.
+    const QString url = u"http://127.0.0.1:40000/clip.m4a"_s;
     auto play = controller->play(url, 600);
-    ASSERT_TRUE(waitUntil([&peer] { return peer.eventsNamed("message").size() >= 6; }));
-    EXPECT_FALSE(play.isReady());
-    controller->close();
-    ASSERT_TRUE(waitUntil([&peer] { return peer.state() == QProcess::NotRunning; }));
+    ASSERT_TRUE(waitUntil([&peer] { return peer.peek(1 << 20).count('\n') >= 6; }));
     controller.reset();
-    EXPECT_TRUE(finish(play));
-    EXPECT_EQ(peer.exitCode(), 0);
-    EXPECT_EQ(peer.eventsNamed("closed").size(), 1);
+    ASSERT_TRUE(finish(play));
+    ASSERT_TRUE(waitUntil([&peer] { return peer.state() == QProcess::NotRunning; }));
+    QList<QJsonObject> events;
+    for (const QByteArray &line : peer.readAll().trimmed().split('\n'))
+        events << QJsonDocument::fromJson(line).object();
 
-    const QList<QJsonObject> messages = peer.eventsNamed("message");
-    for (const QJsonObject &message : messages)
-        std::cout << QJsonDocument(message).toJson(QJsonDocument::Compact).toStdString() << '\n';
-    const QString pong = QStringLiteral(R"({"type":"PONG"})");
-    const QList<QJsonObject> expected = {
-        frame("receiver-0", "tp.connection", R"({"type":"CONNECT"})"),
-        frame("receiver-0", "receiver", R"({"type":"LAUNCH","appId":"CC1AD845","requestId":1})"),
-        frame("receiver-0", "tp.heartbeat", pong), // the device pings before it reports the application
-        frame("castv2-web-1", "tp.connection", R"({"type":"CONNECT"})"),
-        frame("castv2-web-1", "media",
-              R"({"type":"LOAD","requestId":2,"autoplay":true,"media":{"contentId":")" + url +
-                  R"(","streamType":"BUFFERED","contentType":"audio/mp4"}})"),
-        frame("receiver-0", "tp.heartbeat", pong), // and once more while the clip plays
-    };
-    EXPECT_EQ(messages, expected);
+    const QString pong = uR"({"type":"PONG"})"_s;
+    EXPECT_EQ(
+        events,
+        QList<QJsonObject>({
+            frame("receiver-0", "tp.connection", uR"({"type":"CONNECT"})"_s),
+            frame("receiver-0", "receiver", uR"({"type":"LAUNCH","appId":"CC1AD845","requestId":1})"_s),
+            frame("receiver-0", "tp.heartbeat", pong), // the device pings before it reports the application
+            frame("castv2-web-1", "tp.connection", uR"({"type":"CONNECT"})"_s),
+            frame("castv2-web-1", "media",
+                  uR"({"type":"LOAD","requestId":2,"autoplay":true,"media":{"contentId":")"_s + url +
+                      uR"(","streamType":"BUFFERED","contentType":"audio/mp4"}})"_s),
+            frame("receiver-0", "tp.heartbeat", pong), // and once more while the clip plays
+            {{"event", "closed"}},
+        }));
 }

@@ -1,0 +1,112 @@
+#include "cast/FakeCastDevice.h"
+
+#include "cast/CastProtocol.h"
+
+#include <QFile>
+#include <QHostAddress>
+#include <QProcess>
+#include <QTemporaryDir>
+
+using namespace Qt::StringLiterals;
+
+namespace pealix::test {
+
+const FakeCastDevice::Tls &FakeCastDevice::tls()
+{
+    static QTemporaryDir dir;
+    static const Tls made = [] {
+        Tls tls;
+        tls.certificatePath = dir.filePath(u"device.crt"_s);
+        tls.keyPath = dir.filePath(u"device.key"_s);
+        // An EC key: generated in milliseconds, unlike RSA.
+        QProcess openssl;
+        openssl.setProcessChannelMode(QProcess::MergedChannels);
+        openssl.start(u"openssl"_s,
+                      u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+                      "-subj /CN=pealix-test-device -keyout"_s.split(' ')
+                          << tls.keyPath << u"-out"_s << tls.certificatePath);
+        QFile key(tls.keyPath);
+        if (openssl.waitForFinished(30000) && key.open(QIODevice::ReadOnly)) {
+            tls.certificate = QSslCertificate::fromPath(tls.certificatePath).value(0);
+            tls.key = QSslKey(&key, QSsl::Ec);
+        }
+        if (tls.certificate.isNull() || tls.key.isNull())
+            tls.error = u"openssl made no usable certificate: "_s + QString::fromLocal8Bit(openssl.readAll());
+        return tls;
+    }();
+    return made;
+}
+
+FakeCastDevice::Step FakeCastDevice::message(const QString &source, const QString &namespace_,
+                                             const QString &payload)
+{
+    return {CastProtocol::encode(source, u"sender-0"_s, namespace_, payload)};
+}
+
+FakeCastDevice::Step FakeCastDevice::receiverStatus(const QString &payload)
+{
+    return message(u"receiver-0"_s, u"urn:x-cast:com.google.cast.receiver"_s, payload);
+}
+
+FakeCastDevice::Step FakeCastDevice::ping(const QString &source)
+{
+    return message(source, u"urn:x-cast:com.google.cast.tp.heartbeat"_s, uR"({"type":"PING"})"_s);
+}
+
+bool FakeCastDevice::start()
+{
+    clock.start();
+    return tls().error.isEmpty() && listen(QHostAddress::LocalHost, 0);
+}
+
+void FakeCastDevice::incomingConnection(qintptr descriptor)
+{
+    ++connections;
+    auto *socket = new QSslSocket(this);
+    connect(socket, &QAbstractSocket::disconnected, this, [this, socket] {
+        closedAtMs = clock.elapsed();
+        socket->deleteLater();
+    });
+    socket->setSocketDescriptor(descriptor);
+    if (accept == Accept::CloseAtOnce)
+        return socket->abort();
+    if (accept == Accept::NeverHandshake)
+        return; // the TCP connection stays open and silent
+    socket->setLocalCertificate(tls().certificate);
+    socket->setPrivateKey(tls().key);
+    connect(socket, &QSslSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+    socket->startServerEncryption();
+}
+
+void FakeCastDevice::onReadyRead(QSslSocket *socket)
+{
+    reader.append(socket->readAll());
+    while (const std::optional<QByteArray> body = reader.takeFrame()) {
+        const CastProtocol::Message m = CastProtocol::decode(*body);
+        received << m.destination + ' ' + m.namespace_.section('.', -1) + ' ' + m.payload;
+        lastFrameAtMs = clock.elapsed();
+        if (m.payload.contains(uR"("type":"LOAD")"_s))
+            play(socket, onLoad);
+        if (m.payload.contains(uR"("type":"LAUNCH")"_s)) {
+            play(socket, onLaunch);
+            if (stopReadingAfterLaunch) {
+                socket->setReadBufferSize(1);
+                disconnect(socket, &QSslSocket::readyRead, this, nullptr);
+                return;
+            }
+        }
+    }
+}
+
+void FakeCastDevice::play(QSslSocket *socket, const QList<Step> &steps)
+{
+    for (const auto &[bytes, reset] : steps) {
+        socket->write(bytes);
+        if (reset) {
+            socket->flush();
+            return socket->abort();
+        }
+    }
+}
+
+} // namespace pealix::test
