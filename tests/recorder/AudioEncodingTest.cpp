@@ -74,33 +74,25 @@ TEST_F(AudioEncodingTest, encoderThreadDropsWhatDoesNotFitAndCountsOnlyWhatReach
         worker.push(whole.mid(at, 882));
     EXPECT_EQ(std::lround(worker.acceptedSeconds() * 44100) + worker.droppedSamples(), 2 * 44100);
     const double accepted = worker.acceptedSeconds();
-    const double seconds = worker.finish();
-    EXPECT_DOUBLE_EQ(seconds, accepted);
-    EXPECT_NEAR(audioFileDuration(path(u"threaded.m4a"_s)).value_or(-1), seconds, 0.002);
+    EXPECT_DOUBLE_EQ(worker.finish(), accepted);
+    EXPECT_NEAR(audioFileDuration(path(u"threaded.m4a"_s)).value_or(-1), accepted, 0.002);
     EXPECT_FALSE(worker.push(whole.left(882)));
     EXPECT_LT(worker.finish(), 0);
 }
 
 TEST_F(AudioEncodingTest, durationIsAbsentForFilesThatAreNotCompleteAudio)
 {
-    const QString good = path(u"good.m4a"_s);
-    encode(good, sineWave(0.4, 500, 2.0));
-    EXPECT_NEAR(audioFileDuration(good).value_or(-1), 2.0, 0.03);
-    QFile original(good);
-    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
-    const QByteArray bytes = original.readAll();
-
-    const std::pair<QString, QByteArray> files[] = {
-        {u"empty.m4a"_s, {}},
-        {u"text.m4a"_s, "just some words, not audio\n"},
-        {u"half.m4a"_s, bytes.left(bytes.size() / 2)},
-        {u"head.m4a"_s, bytes.left(40)},
-    };
-    for (const auto &[name, content] : files) {
-        QFile file(path(name));
+    encode(path(u"good.m4a"_s), sineWave(0.4, 500, 2.0));
+    QFile good(path(u"good.m4a"_s));
+    ASSERT_TRUE(good.open(QIODevice::ReadOnly));
+    const QByteArray bytes = good.readAll();
+    // Empty, not audio at all, cut off halfway, and nothing but the file's header.
+    for (const QByteArray &content :
+         {QByteArray(), QByteArray("just some words\n"), bytes.left(bytes.size() / 2), bytes.left(40)}) {
+        QFile file(path(u"bad.m4a"_s));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
         file.close();
-        EXPECT_FALSE(audioFileDuration(file.fileName())) << name.toStdString();
+        EXPECT_FALSE(audioFileDuration(file.fileName())) << content.size() << " bytes";
     }
     EXPECT_FALSE(audioFileDuration(path(u"missing.m4a"_s)));
 }

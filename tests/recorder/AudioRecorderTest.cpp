@@ -2,16 +2,15 @@
 // virtual microphone fed with synthetic speech (see pulse-fixture.sh). Each
 // case runs in a process of its own, so a case may point PULSE_SERVER
 // elsewhere before it first talks to the server.
+#include "engine/AudioRecorder.h"
 #include "engine/AudioFileDuration.h"
 #include "engine/AudioPowerMeter.h"
-#include "engine/AudioRecorder.h"
 #include "recorder/M4aProbe.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QCoro/QCoroProcess>
 #include <QCoro/QCoroSignal>
-#include <QCoro/QCoroTask>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -23,7 +22,6 @@
 
 using namespace pealix;
 using namespace Qt::StringLiterals;
-using pealix::test::decodedMeanVolume;
 using pealix::test::runProgram;
 
 namespace {
@@ -33,7 +31,7 @@ QCoro::Task<bool> playIntoMicrophone(QString wav)
     QProcess player;
     player.start(pealix::test::findProgram(u"paplay"_s), {u"-d"_s, u"vmic_sink"_s, wav});
     const bool done = co_await qCoro(player).waitForFinished(std::chrono::seconds(15));
-    co_return done && player.exitCode() == 0;
+    co_return done &&player.exitCode() == 0;
 }
 
 QCoro::Task<> awaitTicks(QTimer *timer, int count)
@@ -42,40 +40,29 @@ QCoro::Task<> awaitTicks(QTimer *timer, int count)
         co_await qCoro(timer, &QTimer::timeout);
 }
 
-// Unfinished recordings the recorder should have cleaned up.
-QStringList partialClips()
-{
-    return QFileInfo(AudioRecorder::clipPath()).dir().entryList({u".pealix-clip-*"_s}, QDir::Files | QDir::Hidden);
-}
-
 class AudioRecorderTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         m_vmic = QFileInfo(qEnvironmentVariable("PULSE_SERVER").mid(5)).absolutePath();
-        PEALIX_REQUIRE(QFileInfo::exists(m_vmic + u"/native"_s), "no private PulseAudio server from pulse-fixture.sh");
-        QString missing;
-        PEALIX_REQUIRE(pealix::test::havePrograms(u"espeak-ng paplay pactl ffprobe ffmpeg"_s.split(' '), &missing),
-                       "missing programs: " + missing.toStdString());
+        PEALIX_REQUIRE(QFileInfo::exists(m_vmic + u"/native"_s),
+                       "no private PulseAudio server from pulse-fixture.sh");
+        PEALIX_REQUIRE(pealix::test::havePrograms(u"espeak-ng paplay pactl ffprobe ffmpeg"_s.split(' ')),
+                       "needs espeak-ng, paplay, pactl, ffprobe and ffmpeg");
         m_ticks.start(60); // the broadcaster polls the meter every 60 ms
-    }
-
-    QString speechFile(const QString &text)
-    {
-        const QString wav = m_dir.filePath(u"speech.wav"_s);
-        EXPECT_TRUE(runProgram(u"espeak-ng"_s, {u"-w"_s, wav, text}));
-        return wav;
+        ASSERT_TRUE(runProgram(u"espeak-ng"_s,
+                               {u"-w"_s, m_speech, u"Dinner is ready, everybody come down please"_s}));
     }
 
     QString m_vmic;
     QTemporaryDir m_dir;
+    const QString m_speech = m_dir.filePath(u"speech.wav"_s);
     QTimer m_ticks;
 };
 
 TEST_F(AudioRecorderTest, speechIsRecordedAsAMonoAacClipWithMatchingLengthAndLevels)
 {
-    const QString wav = speechFile(u"Dinner is ready, everybody come down please"_s);
     AudioRecorder recorder;
     const auto error = recorder.start();
     ASSERT_FALSE(error) << error->description.toStdString();
@@ -87,27 +74,25 @@ TEST_F(AudioRecorderTest, speechIsRecordedAsAMonoAacClipWithMatchingLengthAndLev
             loudest = std::max(loudest, session->averagePower(0));
         }
     });
-    ASSERT_TRUE(QCoro::waitFor(playIntoMicrophone(wav)));
+    ASSERT_TRUE(QCoro::waitFor(playIntoMicrophone(m_speech)));
     EXPECT_GT(loudest, -40.0f);
     // Long enough for the end of the speech to pass through the sound server.
     QCoro::waitFor(awaitTicks(&m_ticks, 10));
     EXPECT_EQ(recorder.recorder()->averagePower(0), AudioPowerMeter::silenceFloor);
     const auto clip = recorder.stop();
     ASSERT_TRUE(clip);
-    EXPECT_EQ(clip->url, QUrl::fromLocalFile(AudioRecorder::clipPath()));
-    EXPECT_GE(clip->duration, audioFileDuration(wav).value_or(1e9));
+    EXPECT_GE(clip->duration, audioFileDuration(m_speech).value_or(1e9));
     EXPECT_TRUE(pealix::test::isMonoAacM4a(clip->url.toLocalFile(), clip->duration, 0.15));
 }
 
 TEST_F(AudioRecorderTest, shortClipsPlayAndStartingAnyRecorderDeletesTheLastClip)
 {
     AudioRecorder first, second;
-    EXPECT_FALSE(first.stop());
     ASSERT_FALSE(first.start());
     const auto clip = first.stop(); // well under 100 ms of audio
     ASSERT_TRUE(clip);
     EXPECT_NEAR(audioFileDuration(clip->url.toLocalFile()).value_or(-1), clip->duration, 0.01);
-    EXPECT_TRUE(decodedMeanVolume(clip->url.toLocalFile())) << "ffmpeg cannot decode the clip";
+    EXPECT_TRUE(pealix::test::decodedMeanVolume(clip->url.toLocalFile())) << "ffmpeg cannot decode the clip";
     EXPECT_FALSE(first.stop());
     EXPECT_EQ(first.recorder(), nullptr);
     // The last clip stays where it is until the next recording, by any instance.
@@ -117,7 +102,8 @@ TEST_F(AudioRecorderTest, shortClipsPlayAndStartingAnyRecorderDeletesTheLastClip
     // Starting again while recording drops the unfinished recording.
     ASSERT_FALSE(second.start());
     ASSERT_TRUE(second.stop());
-    EXPECT_TRUE(partialClips().isEmpty()) << partialClips().join(' ').toStdString();
+    const QDir temporary = QFileInfo(AudioRecorder::clipPath()).dir();
+    EXPECT_EQ(temporary.entryList({u".pealix-clip-*"_s}, QDir::Files | QDir::Hidden), QStringList());
 
     // A temporary folder that cannot hold files fails the start with its name.
     QFile notAFolder(m_dir.filePath(u"plain-file"_s));
@@ -126,12 +112,10 @@ TEST_F(AudioRecorderTest, shortClipsPlayAndStartingAnyRecorderDeletesTheLastClip
     const auto error = first.start();
     ASSERT_TRUE(error);
     EXPECT_TRUE(error->description.contains(notAFolder.fileName())) << error->description.toStdString();
-    EXPECT_EQ(first.recorder(), nullptr);
 }
 
 TEST_F(AudioRecorderTest, microphoneVanishingMidRecordingStillYieldsTheCapturedClip)
 {
-    const QString wav = speechFile(u"Testing one two three"_s);
     // A socket of this process's own, opened before it first talks to the
     // server: unloading it cuts off this process alone, so to the recorder the
     // microphone and the whole server vanish at once.
@@ -141,7 +125,7 @@ TEST_F(AudioRecorderTest, microphoneVanishingMidRecordingStillYieldsTheCapturedC
     ASSERT_TRUE(module);
     qputenv("PULSE_SERVER", "unix:" + socket.toUtf8());
     AudioRecorder recorder;
-    const bool played = !recorder.start() && QCoro::waitFor(playIntoMicrophone(wav));
+    const bool played = !recorder.start() && QCoro::waitFor(playIntoMicrophone(m_speech));
     ASSERT_TRUE(runProgram(u"pactl"_s, {u"unload-module"_s, QString::fromLatin1(module->trimmed())}));
     ASSERT_TRUE(played);
 
@@ -151,15 +135,13 @@ TEST_F(AudioRecorderTest, microphoneVanishingMidRecordingStillYieldsTheCapturedC
     const auto clip = recorder.stop();
     ASSERT_TRUE(clip);
     EXPECT_DOUBLE_EQ(clip->duration, captured);
-    EXPECT_NEAR(audioFileDuration(clip->url.toLocalFile()).value_or(-1), clip->duration, 0.01);
-    EXPECT_GT(decodedMeanVolume(clip->url.toLocalFile()).value_or(-100), -60.0);
+    EXPECT_TRUE(pealix::test::isMonoAacM4a(clip->url.toLocalFile(), clip->duration, 0.15));
     // With the server gone the next start fails readably instead of hanging,
     // and still deletes the last clip: its recording is over.
     const auto error = recorder.start();
     ASSERT_TRUE(error);
     EXPECT_FALSE(error->description.trimmed().isEmpty());
     EXPECT_FALSE(QFile::exists(clip->url.toLocalFile()));
-    EXPECT_FALSE(recorder.stop());
 }
 
 TEST(AudioRecorderNoServerTest, startFailsReadablyAndLeavesNothingBehind)
