@@ -23,11 +23,8 @@ TEST(ByteRange, CornersOfTheRangeHeader)
         // Anything not understood gives the whole clip.
         {"", whole},
         {"Range : bytes=0-1", whole},
-        {"Range: bytes 0-1", whole},
-        {"Range: bytes=abc-10", whole},
         {"Range: bytes=-0", whole},
         {"Range: bytes=0x10-", whole},
-        {"Range: bytes=+-1-", whole},
         {"Range: bytes=9223372036854775808-", whole}, // one past 64 bits
         {"Range: bytes=٣-", whole},                   // a non-ASCII digit
     };

@@ -6,8 +6,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <memory>
-
 namespace pealix::test {
 
 using namespace Qt::StringLiterals;
@@ -29,12 +27,13 @@ protected:
     static QByteArray header(qint64 length, const QByteArray &range = {})
     {
         return (range.isEmpty() ? "HTTP/1.1 200 OK\r\n"_ba
-                                : "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + range + "\r\n")
-               + "Content-Type: audio/mp4\r\nAccept-Ranges: bytes\r\nContent-Length: " + QByteArray::number(length)
-               + "\r\nConnection: close\r\n\r\n";
+                                : "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + range + "\r\n") +
+               "Content-Type: audio/mp4\r\nAccept-Ranges: bytes\r\nContent-Length: " +
+               QByteArray::number(length) + "\r\nConnection: close\r\n\r\n";
     }
 
-    // Starts a server on a file of `bytes` and returns its port (0, with a failure recorded, if it did not start).
+    // Starts a server on a file of `bytes` and returns its port (0, with a failure recorded, if it did not
+    // start).
     quint16 serve(const QByteArray &bytes, std::chrono::milliseconds idleLimit = ClipServer::defaultIdleLimit)
     {
         m_clip = bytes;
