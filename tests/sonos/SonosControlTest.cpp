@@ -1,6 +1,8 @@
 #include "sonos/SonosControl.h"
 #include "sonos/SonosDiscovery.h"
+#include "sonos/SonosTopology.h"
 #include "sonos/SonosXml.h"
+#include "sonos/SsdpReply.h"
 #include "support/FakeSonosPlayer.h"
 
 #include <QCoro/QCoroTask>
@@ -77,9 +79,10 @@ TEST_F(SonosControlTest, RestoreSendsBackWhatThePlayerReportedAndOnlyAWholeVolum
     player->state.transportState = u"PAUSED_PLAYBACK"_s;
     const auto snapshot = QCoro::waitFor(control.snapshot(speaker));
     ASSERT_TRUE(snapshot);
-    for (const auto &[stored, sent] : {std::pair{"+7", "7"}, {"150", "100"}, {"-5", "0"}, {" 7", ""}, {"", ""}}) {
+    for (const auto &[stored, sent] : {std::pair{"+7", "7"}, {"150", "100"}, {"-5", "0"}, {" 7", ""}, {"", ""},
+                                       {"1.0", ""}, {"+-1", ""}, {"9223372036854775808", ""}, {"\u0661", ""}}) {
         auto changed = *snapshot;
-        changed.volume = QString::fromLatin1(stored);
+        changed.volume = QString::fromUtf8(stored);
         const qsizetype before = player->requests.size();
         QCoro::waitFor(control.restore(changed, speaker));
         // A radio stream has no track to return to, and a paused player stays paused.
@@ -139,7 +142,17 @@ TEST_F(SonosControlTest, BadAnswersAreNoAnswerAndLaterStepsStillRun)
 
 TEST_F(SonosControlTest, CoordinatorsComeFromTheFirstSpeakersTopology)
 {
-    player->zoneGroupState = FakeSonosPlayer::twoGroupState(u"127.0.0.51"_s, u"127.0.0.53"_s);
+    // Two groups in a ZoneGroups wrapper, with a satellite and invisible members.
+    player->zoneGroupState =
+        u"<ZoneGroupState><ZoneGroups><ZoneGroup Coordinator=\"RINCON_A1400\" ID=\"RINCON_A1400:58\">"
+        "<ZoneGroupMember UUID=\"RINCON_A1400\" Location=\"http://127.0.0.51:1400/xml/device_description.xml\" "
+        "ZoneName=\"Living Room\" SoftwareVersion=\"70.3\"><Satellite UUID=\"RINCON_SL1400\" "
+        "Location=\"http://127.0.0.61:1400/d.xml\" ZoneName=\"Satellite\" Invisible=\"1\"/></ZoneGroupMember>"
+        "<ZoneGroupMember UUID=\"RINCON_B1400\" Location=\"http://127.0.0.62:1400/d.xml\" ZoneName=\"Kitchen\"/>"
+        "</ZoneGroup><ZoneGroup Coordinator=\"RINCON_C1400\" ID=\"RINCON_C1400:12\"><ZoneGroupMember "
+        "UUID=\"RINCON_C1400\" Location=\"http://127.0.0.53:1400/d.xml\" ZoneName=\"Office\"/><ZoneGroupMember "
+        "UUID=\"RINCON_SUB1400\" Location=\"http://127.0.0.63:1400/d.xml\" ZoneName=\"Sub\" Invisible=\"1\"/>"
+        "</ZoneGroup></ZoneGroups><VanishedDevices></VanishedDevices></ZoneGroupState>"_s;
     const auto member = [this](const QString &uuid, const QString &name = {}, const QString &host = {}) {
         return Speaker{"sonos:" + uuid, SpeakerKind::Sonos, name.isNull() ? "Room " + uuid : name,
                        host.isNull() ? player->host() : host, player->port(), uuid};
@@ -159,6 +172,15 @@ TEST_F(SonosControlTest, CoordinatorsComeFromTheFirstSpeakersTopology)
     EXPECT_EQ(QCoro::waitFor(control.coordinators(input)), input);
     EXPECT_TRUE(QCoro::waitFor(control.coordinators({})).isEmpty());
     EXPECT_EQ(player->requests.size(), 2);
+
+    // Broken heads: an unterminated attribute loses its group; a member without
+    // a usable name or address keeps the speaker's own.
+    const sonos::SonosTopology broken = sonos::SonosTopology::parse(
+        u"<ZoneGroup Coordinator=\"UNTERMINATED><ZoneGroupMember UUID=\"M1\" ZoneName=\"Lost\"/></ZoneGroup>"
+        "<ZoneGroup Coordinator=\"C\"><ZoneGroupMember UUID=\"M2\" Location=\"not a url\" ZoneName=\"Den/>"
+        "<ZoneGroupMember ZoneName=\"No uuid\"/></ZoneGroup>"_s);
+    EXPECT_EQ(broken.coordinator, (QHash<QString, QString>{{u"M2"_s, u"C"_s}}));
+    EXPECT_EQ(broken.coordinatorsFor({member(u"M2"_s)}), QList<Speaker>{member(u"C"_s, u"Room M2"_s)});
 }
 
 TEST(SonosDescriptionFetch, ReadsDescriptionsAndGivesUpOnBadOnes)
@@ -169,6 +191,7 @@ TEST(SonosDescriptionFetch, ReadsDescriptionsAndGivesUpOnBadOnes)
         {u"/noroom.xml"_s, FakeSonosPlayer::deviceDescription(QString(), u"uuid:RINCON_Y"_s)},
         {u"/huge.xml"_s, QByteArray(2 << 20, 'x') + "<roomName>Big</roomName>"},
         {u"/hang.xml"_s, QByteArray()},
+        {u"/open.xml"_s, "<UDN>uuid:RINCON_Z</UDN><roomName>unterminated"},
     };
     SonosDiscovery discovery(SonosDiscovery::Options{std::chrono::milliseconds(500)});
     const QString base = u"http://127.0.0.3:%1"_s.arg(server.port());
@@ -176,6 +199,55 @@ TEST(SonosDescriptionFetch, ReadsDescriptionsAndGivesUpOnBadOnes)
     EXPECT_EQ(QCoro::waitFor(discovery.fetchSpeaker(base + u"/good.xml"_s)),
               (Speaker{u"sonos:RINCON_X"_s, SpeakerKind::Sonos, u"Bath"_s, u"127.0.0.3"_s, server.port(),
                        u"RINCON_X"_s}));
-    for (const char *path : {"/noroom.xml", "/huge.xml", "/hang.xml", "/missing.xml"})
+    for (const char *path : {"/noroom.xml", "/huge.xml", "/hang.xml", "/open.xml", "/missing.xml"})
         EXPECT_FALSE(QCoro::waitFor(discovery.fetchSpeaker(base + QLatin1String(path)))) << path;
+}
+
+TEST(SonosXml, EscapingTagSearchNumbersAndTheEnvelope)
+{
+    EXPECT_EQ(sonos::xmlEscape(u"\"x' > a<b&c &lt;"_s), u"&quot;x&apos; &gt; a&lt;b&amp;c &amp;lt;"_s);
+    // "&amp;" goes last: an escaped entity comes back as the entity, not the character.
+    EXPECT_EQ(sonos::xmlUnescape(u"&amp;lt;&lt;&amp;&#38;"_s), u"&lt;<&&#38;"_s);
+
+    const std::tuple<const char *, const char *, const char *> tags[] = {
+        {"CurrentURI", "<CurrentURIMetaData>&lt;DIDL&gt;</CurrentURIMetaData>", nullptr},
+        {"Track", "<TrackURI>x</TrackURI><Track> 7 </Track>", " 7 "},
+        {"Empty", "<Empty></Empty>", ""},
+        {"A", "</A><A>x", nullptr},          // closing tag first
+        {"A", "<A id=\"1\">x</A>", nullptr}, // attributes
+        {"A", "<A>never closed", nullptr},
+        {"A", "<A>1<A>2</A>3</A>", "1<A>2"}, // nested: first opening to first closing
+    };
+    for (const auto &[tag, body, value] : tags) {
+        const auto found = sonos::tagValue(QString::fromLatin1(tag), QString::fromLatin1(body));
+        EXPECT_EQ(found, value ? std::optional(QString::fromLatin1(value)) : std::nullopt) << body;
+    }
+    EXPECT_EQ(sonos::xmlValue(u"roomName"_s, u"<roomName>\n\t Den \r\n</roomName>"_s), u"Den"_s);
+
+    EXPECT_EQ(sonos::parseWholeNumber(u"-9223372036854775808"_s), std::numeric_limits<qint64>::min());
+
+    EXPECT_EQ(sonos::soapEnvelope(u"SetVolume"_s, u"urn:x"_s, {{u"InstanceID"_s, u"0"_s}, {u"DesiredVolume"_s, u"a<b&c"_s}}),
+              u"<?xml version=\"1.0\" encoding=\"utf-8\"?><s:Envelope "
+              "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+              "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:SetVolume "
+              "xmlns:u=\"urn:x\"><InstanceID>0</InstanceID><DesiredVolume>a&lt;b&amp;c</DesiredVolume>"
+              "</u:SetVolume></s:Body></s:Envelope>"_s);
+}
+
+TEST(SsdpReply, LocationHeaders)
+{
+    const QByteArray reply = "HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age = 1800\r\n"
+                             "LOCATION: http://127.0.0.2:1400/xml/device_description.xml\r\n"
+                             "location:\t http://127.0.0.3:1400/a.xml \t\r\n"
+                             "Location:http://127.0.0.4:8080/x/device_description\r\n"
+                             " Location: http://127.0.0.5:1400/leading-space.xml\r\n"
+                             "Location : http://127.0.0.6:1400/space-before-colon.xml\r\n"
+                             "Location: http://127.0.0.7:80/printer.xml\r\n"
+                             "Location: http://SoNoS-hub.local/desc.xml\r\n"
+                             "X-Location: http://127.0.0.8:1400/other-header.xml\r\n\r\n";
+    EXPECT_EQ(sonos::sonosLocations(reply), (QStringList{"http://127.0.0.2:1400/xml/device_description.xml",
+                                                  "http://127.0.0.3:1400/a.xml", "http://127.0.0.4:8080/x/device_description",
+                                                  "http://SoNoS-hub.local/desc.xml"}));
+    EXPECT_FALSE(sonos::isSonosLocation(u"http://127.0.0.4/DEVICE_DESCRIPTION"_s));
+    EXPECT_TRUE(sonos::sonosLocations("LOCATION: http://127.0.0.2:1400/\xff\r\n").isEmpty());
 }

@@ -93,20 +93,6 @@ QByteArray FakeSonosPlayer::answer(const Request &request) const
     }
 }
 
-QString FakeSonosPlayer::twoGroupState(const QString &hostA, const QString &hostC)
-{
-    const QString location = u"Location=\"http://%1:1400/xml/device_description.xml\""_s;
-    return u"<ZoneGroupState><ZoneGroups><ZoneGroup Coordinator=\"RINCON_A1400\" ID=\"RINCON_A1400:58\">"
-           "<ZoneGroupMember UUID=\"RINCON_A1400\" %1 ZoneName=\"Living Room\" SoftwareVersion=\"70.3\">"
-           "<Satellite UUID=\"RINCON_SL1400\" %3 ZoneName=\"Satellite\" Invisible=\"1\"/></ZoneGroupMember>"
-           "<ZoneGroupMember UUID=\"RINCON_B1400\" %3 ZoneName=\"Kitchen\"/></ZoneGroup>"
-           "<ZoneGroup Coordinator=\"RINCON_C1400\" ID=\"RINCON_C1400:12\">"
-           "<ZoneGroupMember UUID=\"RINCON_C1400\" %2 ZoneName=\"Office\"/>"
-           "<ZoneGroupMember UUID=\"RINCON_SUB1400\" %3 ZoneName=\"Office Sub\" Invisible=\"1\"/>"
-           "</ZoneGroup></ZoneGroups><VanishedDevices></VanishedDevices></ZoneGroupState>"_s
-        .arg(location.arg(hostA), location.arg(hostC), location.arg(u"127.0.0.62"_s));
-}
-
 QByteArray FakeSonosPlayer::deviceDescription(const QString &roomName, const QString &udn)
 {
     const auto element = [](const QString &tag, const QString &value) {

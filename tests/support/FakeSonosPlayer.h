@@ -49,8 +49,6 @@ public:
     QHash<QString, QByteArray> descriptions; // by GET path; a null body never answers
     QList<Request> requests;
 
-    // Two groups in a ZoneGroups wrapper, with a satellite and an invisible member.
-    static QString twoGroupState(const QString &hostA, const QString &hostC);
     // Omits UDN or roomName when null.
     static QByteArray deviceDescription(const QString &roomName, const QString &udn);
 
