@@ -38,8 +38,7 @@ protected:
     {
         m_clip = bytes;
         QFile file(m_dir.filePath(u"clip.m4a"_s));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-        file.close();
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush());
         m_server = std::make_unique<ClipServer>(idleLimit);
         const quint16 port = QCoro::waitFor(m_server->start(file.fileName()));
         EXPECT_NE(port, 0);

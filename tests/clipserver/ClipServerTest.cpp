@@ -26,8 +26,7 @@ QCoro::Task<std::optional<QByteArray>> rawExchange(quint16 port, RawRequest requ
 {
     constexpr int timeoutMs = 10000;
     QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    const bool connected = co_await qCoro(socket).waitForConnected(timeoutMs);
+    const bool connected = co_await qCoro(socket).connectToHost(QHostAddress::LocalHost, port);
     if (!connected)
         co_return std::nullopt;
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -107,7 +106,6 @@ TEST_F(ClipServerTest, StartFailsWithoutAClipAndStopEndsListening)
     ClipServer unstarted;
     const auto error = QCoro::waitFor(startError(&unstarted, m_dir.filePath(u"missing.m4a"_s)));
     EXPECT_FALSE(error.isEmpty()) << "start succeeded without a clip";
-    EXPECT_EQ(unstarted.port(), 0);
 
     const quint16 port = serve(patternBytes(1000));
     m_server->stop();
@@ -143,11 +141,9 @@ TEST_F(ClipServerTest, ServesTwoHundredParallelConnections)
         clients.push_back(
             rawExchange(port, {"GET / HTTP/1.1\r\nRange: bytes=" + QByteArray::number(i) + "-\r\n\r\n"}));
     const auto replies = QCoro::waitFor(net::whenAll(std::move(clients)));
-    for (int i = 0; i < 200; ++i) {
-        EXPECT_TRUE(replies[i] ==
-                    header(200000 - i, QByteArray::number(i) + "-199999/200000") + m_clip.mid(i))
-            << i << ": " << replies[i].value_or("(still open)").left(80).toStdString();
-    }
+    for (int i = 0; i < 200; ++i)
+        EXPECT_EQ(replies[i], header(200000 - i, QByteArray::number(i) + "-199999/200000") + m_clip.mid(i))
+            << i;
 }
 
 TEST_F(ClipServerTest, ResponseInFlightOutlivesStopAndServer)
