@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 using namespace pealix;
 using namespace pealix::test;
@@ -21,6 +22,7 @@ const QString pong = uR"({"type":"PONG"})"_s;
 const QString connectLine = "receiver-0 connection " + connectJson;
 const QString launchLine = uR"(receiver-0 receiver {"type":"LAUNCH","appId":"CC1AD845","requestId":1})"_s;
 const QString pongLine = "receiver-0 heartbeat " + pong;
+const Device::Step ping = Device::message(u"tp.heartbeat"_s, uR"({"type":"PING"})"_s);
 
 QString status(const QString &applications)
 {
@@ -70,8 +72,8 @@ protected:
 TEST_F(CastControllerTest, FullSessionSendsExactMessagesAndClosesAfterTheHold)
 {
     // The first application has no transport id yet; the second one's is used.
-    device.onLaunch = {
-        Device::receiverStatus(status(uR"([{"appId":"X"},{"appId":"CC1AD845","transportId":"web-7"}])"_s))};
+    device.onLaunch = {Device::message(
+        u"receiver"_s, status(uR"([{"appId":"X"},{"appId":"CC1AD845","transportId":"web-7"}])"_s))};
     ASSERT_EQ(prepare(), true);
     EXPECT_EQ(controller->transportID(), "web-7");
 
@@ -95,23 +97,22 @@ TEST_F(CastControllerTest, OnlyTheFirstTransportIdCountsGarbageIsIgnoredAndEvery
     const QByteArray garbage = QByteArray::fromHex("00000008 32ffffffff0f") + "xx";
     // Invalid UTF-8 where the JSON needs a value: repaired to U+FFFD, then not JSON.
     const QByteArray badUtf8 =
-        Device::receiverStatus(uR"({"status":@@@@})"_s).bytes.replace("@@@@", "\xff\xfe\xfd\xfc");
+        Device::message(u"receiver"_s, uR"({"status":@@@@})"_s).bytes.replace("@@@@", "\xff\xfe\xfd\xfc");
     const QString t1 = status(uR"([{"pad":"%1","transportId":"t-1"}])"_s.arg(QString(300 * 1024, u'p')));
     // Besides: a ping from an unusual source (answered to the platform receiver), a
     // stray PONG, a status before the application is up, one in the wrong namespace,
     // the real one spread over many reads, a different id, and a ping after it.
-    device.onLaunch = {Device::ping(u"Tr-9"_s),
-                       Device::message(u"receiver-0"_s, u"urn:x-cast:com.google.cast.tp.heartbeat"_s, pong),
+    device.onLaunch = {Device::message(u"tp.heartbeat"_s, uR"({"type":"PING"})"_s, u"Tr-9"_s),
+                       Device::message(u"tp.heartbeat"_s, pong),
                        {garbage},
                        {badUtf8},
-                       Device::receiverStatus(uR"({"type":"RECEIVER_STATUS","status":{}})"_s),
-                       Device::receiverStatus(u"[1,2,3]"_s),
-                       Device::message(u"receiver-0"_s, u"urn:x-cast:com.google.cast.media"_s,
-                                       status(uR"([{"transportId":"media"}])"_s)),
-                       Device::receiverStatus(t1),
-                       Device::receiverStatus(status(uR"([{"transportId":"t-2"}])"_s)),
-                       Device::ping()};
-    device.onLoad = {Device::ping()};
+                       Device::message(u"receiver"_s, uR"({"type":"RECEIVER_STATUS","status":{}})"_s),
+                       Device::message(u"receiver"_s, u"[1,2,3]"_s),
+                       Device::message(u"media"_s, status(uR"([{"transportId":"media"}])"_s)),
+                       Device::message(u"receiver"_s, t1),
+                       Device::message(u"receiver"_s, status(uR"([{"transportId":"t-2"}])"_s)),
+                       ping};
+    device.onLoad = {ping};
     ASSERT_EQ(prepare(), true);
     EXPECT_EQ(controller->transportID(), "t-1");
     ASSERT_TRUE(waitUntil([this] { return device.received.size() == 5; }));
@@ -130,27 +131,21 @@ TEST_F(CastControllerTest, OnlyTheFirstTransportIdCountsGarbageIsIgnoredAndEvery
 
 TEST_F(CastControllerTest, HostileDevicesFailPrepareAndEndTheSession)
 {
-    const struct
-    {
-        const char *what;
-        Device::Accept accept;
-        QList<Device::Step> onLaunch;
-        bool stopReading = false;
-    } rows[] = {
-        {"closes right after accept", Device::Accept::CloseAtOnce, {}},
-        {"announces a 4 GiB frame", Device::Accept::Handshake, {{QByteArray(4, '\xff') + "a few bytes"}}},
+    using enum Device::Accept;
+    const std::tuple<const char *, Device::Accept, QList<Device::Step>> rows[] = {
+        {"closes right after accept", CloseAtOnce, {}},
+        {"announces a 4 GiB frame", Handshake, {{QByteArray(4, '\xff') + "a few bytes"}}},
         {"resets mid-frame",
-         Device::Accept::Handshake,
-         {{Device::receiverStatus(status("[]")).bytes.left(30), true}}},
+         Handshake,
+         {{Device::message(u"receiver"_s, status("[]")).bytes.left(30), Device::Step::Reset}}},
         // Far more pings than the kernel's socket buffers can absorb pongs for.
-        {"pings but never reads", Device::Accept::Handshake, {{Device::ping().bytes.repeated(200000)}}, true},
+        {"pings but never reads", Handshake, {{ping.bytes.repeated(200000), Device::Step::StopReading}}},
     };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.what);
+    for (const auto &[what, accept, onLaunch] : rows) {
+        SCOPED_TRACE(what);
         Device hostile;
-        hostile.accept = row.accept;
-        hostile.onLaunch = row.onLaunch;
-        hostile.stopReadingAfterLaunch = row.stopReading;
+        hostile.accept = accept;
+        hostile.onLaunch = onLaunch;
         pointAt(hostile);
         EXPECT_EQ(prepare(), false);
         EXPECT_EQ(hostile.connections, 1);

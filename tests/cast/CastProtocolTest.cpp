@@ -1,7 +1,6 @@
 #include "cast/CastProtocol.h"
 #include "cast/CastFrameReader.h"
 
-#include <QtEndian>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -97,7 +96,6 @@ TEST(CastProtocol, RandomMessagesRoundTripAndGarbageDecodesHarmlessly)
     for (int round = 0; round < 500; ++round) {
         const Message m{randomString(), randomString(), randomString(), randomString()};
         const QByteArray frame = CastProtocol::encode(m.source, m.destination, m.namespace_, m.payload);
-        ASSERT_EQ(qFromBigEndian<quint32>(frame.constData()), quint32(frame.size() - 4));
         ASSERT_EQ(CastProtocol::decode(frame.mid(4)), m) << round;
     }
 

@@ -37,20 +37,9 @@ const FakeCastDevice::Tls &FakeCastDevice::tls()
     return made;
 }
 
-FakeCastDevice::Step FakeCastDevice::message(const QString &source, const QString &namespace_,
-                                             const QString &payload)
+FakeCastDevice::Step FakeCastDevice::message(const QString &ns, const QString &payload, const QString &source)
 {
-    return {CastProtocol::encode(source, u"sender-0"_s, namespace_, payload)};
-}
-
-FakeCastDevice::Step FakeCastDevice::receiverStatus(const QString &payload)
-{
-    return message(u"receiver-0"_s, u"urn:x-cast:com.google.cast.receiver"_s, payload);
-}
-
-FakeCastDevice::Step FakeCastDevice::ping(const QString &source)
-{
-    return message(source, u"urn:x-cast:com.google.cast.tp.heartbeat"_s, uR"({"type":"PING"})"_s);
+    return {CastProtocol::encode(source, u"sender-0"_s, "urn:x-cast:com.google.cast." + ns, payload)};
 }
 
 bool FakeCastDevice::start()
@@ -87,24 +76,22 @@ void FakeCastDevice::onReadyRead(QSslSocket *socket)
         lastFrameAtMs = clock.elapsed();
         if (m.payload.contains(uR"("type":"LOAD")"_s))
             play(socket, onLoad);
-        if (m.payload.contains(uR"("type":"LAUNCH")"_s)) {
+        if (m.payload.contains(uR"("type":"LAUNCH")"_s))
             play(socket, onLaunch);
-            if (stopReadingAfterLaunch) {
-                socket->setReadBufferSize(1);
-                disconnect(socket, &QSslSocket::readyRead, this, nullptr);
-                return;
-            }
-        }
     }
 }
 
 void FakeCastDevice::play(QSslSocket *socket, const QList<Step> &steps)
 {
-    for (const auto &[bytes, reset] : steps) {
+    for (const auto &[bytes, end] : steps) {
         socket->write(bytes);
-        if (reset) {
+        if (end == Step::Reset) {
             socket->flush();
             return socket->abort();
+        }
+        if (end == Step::StopReading) {
+            socket->setReadBufferSize(1);
+            disconnect(socket, &QSslSocket::readyRead, nullptr, nullptr);
         }
     }
 }

@@ -30,16 +30,16 @@ public:
     // What happens to a new TCP connection.
     enum class Accept { Handshake, CloseAtOnce, NeverHandshake };
 
-    // Bytes to write; `reset` then aborts the connection.
+    // Bytes to write, then what becomes of the connection.
     struct Step
     {
         QByteArray bytes;
-        bool reset = false;
+        enum End { Open, Reset, StopReading } end = Open; // StopReading: as a wedged device would
     };
 
-    static Step message(const QString &source, const QString &namespace_, const QString &payload);
-    static Step receiverStatus(const QString &payload);
-    static Step ping(const QString &source = QStringLiteral("receiver-0"));
+    // A frame to the sender in the namespace "urn:x-cast:com.google.cast." + `ns`.
+    static Step message(const QString &ns, const QString &payload,
+                        const QString &source = QStringLiteral("receiver-0"));
 
     // Listens on an ephemeral port; false without TLS material.
     bool start();
@@ -47,8 +47,6 @@ public:
 
     Accept accept = Accept::Handshake;
     QList<Step> onLaunch, onLoad;
-    // After LAUNCH the device stops reading, as a wedged device would.
-    bool stopReadingAfterLaunch = false;
 
     // One line per frame: destination, last part of the namespace, payload.
     QStringList received;

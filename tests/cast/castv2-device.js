@@ -1,8 +1,8 @@
 // A Cast device built on the castv2 package, whose Server decodes frames with
 // protobufjs: an independent check of the application's wire encoding.
 // Usage: node castv2-device.js KEY CERT
-// Prints one JSON object per line: {"event":"listening","port":N}, then one
-// {"event":"message",...} per frame received, then {"event":"closed"}.
+// Prints one line per event: "listening PORT", then "SOURCE DESTINATION NAMESPACE
+// PAYLOAD" per frame received ("binary HEX" for a binary payload), then "closed".
 'use strict';
 
 const fs = require('fs');
@@ -14,13 +14,13 @@ const HEARTBEAT = 'urn:x-cast:com.google.cast.tp.heartbeat';
 const MEDIA = 'urn:x-cast:com.google.cast.media';
 const TRANSPORT = 'castv2-web-1';
 
-function report(object) {
-  process.stdout.write(JSON.stringify(object) + '\n');
+function report(line) {
+  process.stdout.write(line + '\n');
 }
 
 // Never outlive a test that forgot us.
 setTimeout(() => {
-  report({ event: 'gave-up' });
+  report('gave up');
   process.exit(3);
 }, 30000).unref();
 
@@ -30,14 +30,7 @@ const server = new castv2.Server({
 });
 
 server.on('message', (clientId, source, destination, namespace, data) => {
-  report({
-    event: 'message',
-    source,
-    destination,
-    namespace,
-    binary: Buffer.isBuffer(data),
-    payload: Buffer.isBuffer(data) ? data.toString('hex') : data,
-  });
+  report([source, destination, namespace, Buffer.isBuffer(data) ? 'binary ' + data.toString('hex') : data].join(' '));
   const reply = (from, ns, object) => server.send(clientId, from, source, ns, JSON.stringify(object));
   if (namespace === RECEIVER && data.includes('"LAUNCH"')) {
     reply('receiver-0', HEARTBEAT, { type: 'PING' });
@@ -54,7 +47,7 @@ server.on('message', (clientId, source, destination, namespace, data) => {
 
 server.server.on('secureConnection', (socket) => {
   socket.once('close', () => {
-    report({ event: 'closed' });
+    report('closed');
     server.close();
     process.exit(0);
   });
@@ -72,5 +65,5 @@ function whenProtocolLoaded(done, attempts = 0) {
 }
 
 whenProtocolLoaded(() => {
-  server.listen(0, '127.0.0.1', () => report({ event: 'listening', port: server.server.address().port }));
+  server.listen(0, '127.0.0.1', () => report('listening ' + server.server.address().port));
 });
