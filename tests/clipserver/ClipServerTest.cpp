@@ -16,7 +16,9 @@ namespace {
 struct RawRequest
 {
     QByteArray bytes;
-    int trickleMs = -1;     // when set, written a byte at a time, Nagle off, this far apart
+    // When set, written a byte at a time, Nagle off, this far apart; then the server must
+    // already have closed.
+    int trickleMs = -1;
     bool halfClose = false; // then shut our sending side, as a client that has said all it will
 };
 
@@ -41,7 +43,8 @@ QCoro::Task<std::optional<QByteArray>> rawExchange(quint16 port, RawRequest requ
     if (request.halfClose)
         ::shutdown(int(socket.socketDescriptor()), SHUT_WR);
     bool closed = socket.state() == QAbstractSocket::UnconnectedState;
-    if (!closed)
+    // A slow trickler has waited long enough; the others give the server time to close.
+    if (!closed && request.trickleMs <= 0)
         closed = co_await qCoro(socket).waitForDisconnected(timeoutMs);
     co_return closed ? std::optional(socket.readAll()) : std::nullopt;
 }
