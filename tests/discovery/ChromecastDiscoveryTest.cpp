@@ -40,7 +40,7 @@ public:
         int delayMs = 0; // below zero: never
     };
 
-    explicit FakeBrowser(std::shared_ptr<BrowserLog> log) : m_log(std::move(log)) {}
+    explicit FakeBrowser(BrowserLog *log) : m_log(log) {}
 
     void announce(const QString &name, Answer answer, int atMs = 0, int interfaceIndex = 1)
     {
@@ -66,7 +66,7 @@ public:
     }
 
 private:
-    std::shared_ptr<BrowserLog> m_log;
+    BrowserLog *m_log;
     QList<std::pair<int, BrowsedService>> m_schedule;
     QHash<QString, Answer> m_answers;
 };
@@ -74,8 +74,8 @@ private:
 class ChromecastDiscoveryTest : public ::testing::Test
 {
 protected:
-    std::shared_ptr<BrowserLog> m_log = std::make_shared<BrowserLog>();
-    FakeBrowser *m_browser = new FakeBrowser(m_log);
+    BrowserLog m_log;
+    FakeBrowser *m_browser = new FakeBrowser(&m_log);
 };
 
 TEST(ChromecastDiscoveryRules, IdentityFromNonEmptyTxtValuesAndHostWithoutZone)
@@ -109,7 +109,7 @@ TEST_F(ChromecastDiscoveryTest, ResolvesEachDeviceOnceAndKeepsTheFirstOfASharedI
     EXPECT_EQ(test::sortedById(QCoro::waitFor(discovery.discover(Window))),
               (QList<Speaker>{castSpeaker(u"abc"_s, u"Kitchen speaker"_s, u"fe80::5"_s, 8009),
                               castSpeaker(u"twin"_s, u"A"_s, u"10.1.1.1"_s, 1)}));
-    EXPECT_EQ(m_log->resolved.count(u"Kitchen-1"_s), 1);
+    EXPECT_EQ(m_log.resolved.count(u"Kitchen-1"_s), 1);
 }
 
 TEST_F(ChromecastDiscoveryTest, AResolutionEndingAfterTheWindowIsIncludedAndEndsTheWait)
@@ -124,7 +124,7 @@ TEST_F(ChromecastDiscoveryTest, AResolutionEndingAfterTheWindowIsIncludedAndEnds
     clock.start();
     EXPECT_EQ(QCoro::waitFor(discovery.discover(Window)),
               QList<Speaker>{castSpeaker(u"Slow"_s, u"Slow"_s, u"10.0.0.7"_s)});
-    EXPECT_EQ(m_log->resolved, QStringList{u"Slow"_s});
+    EXPECT_EQ(m_log.resolved, QStringList{u"Slow"_s});
     // Returned when the answer came, not at the hard deadline 1.7 s later.
     EXPECT_GE(clock.elapsed(), answerMs);
     EXPECT_LT(clock.elapsed(), answerMs + 1000);
@@ -139,7 +139,7 @@ TEST_F(ChromecastDiscoveryTest, DroppingTheDiscoveryEndsTheWaitWithWhatItHas)
     // Dropped once the quick device is in, long before the window ends.
     QTimer::singleShot(100, [&discovery] { discovery.reset(); });
     EXPECT_EQ(QCoro::waitFor(task), QList<Speaker>{castSpeaker(u"Quick"_s, u"Quick"_s, u"10.0.0.7"_s)});
-    EXPECT_TRUE(m_log->cancelled);
+    EXPECT_TRUE(m_log.cancelled);
 }
 
 TEST(DnsSdBrowserWithoutBus, FindsNothingAndEndsWithTheWindow)

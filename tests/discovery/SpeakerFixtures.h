@@ -4,9 +4,7 @@
 
 #include <algorithm>
 
-namespace pealix {
-
-namespace test {
+namespace pealix::test {
 
 inline Speaker castSpeaker(const QString &id, const QString &name, const QString &host = "127.0.0.1",
                            qint64 port = 8009)
@@ -21,10 +19,8 @@ inline Speaker sonosSpeaker(const QString &id, const QString &name)
 
 inline QList<Speaker> sortedById(QList<Speaker> speakers)
 {
-    std::sort(speakers.begin(), speakers.end(),
-              [](const Speaker &a, const Speaker &b) { return a.id < b.id; });
+    std::ranges::sort(speakers, {}, &Speaker::id);
     return speakers;
 }
 
-} // namespace test
-} // namespace pealix
+} // namespace pealix::test

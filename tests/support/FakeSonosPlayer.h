@@ -2,9 +2,13 @@
 
 #include <QHash>
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 namespace pealix::test {
+
+using namespace Qt::StringLiterals;
 
 // A Sonos player on a loopback address: records every request, answers SOAP
 // actions with bodies shaped like a real player's, serves device descriptions
@@ -35,26 +39,115 @@ public:
         QString volume = QStringLiteral("23");
     };
 
-    explicit FakeSonosPlayer(const QHostAddress &address, quint16 port = 0);
+    explicit FakeSonosPlayer(const QHostAddress &address, quint16 port = 0)
+    {
+        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                                 [this, socket, buffer = QByteArray()]() mutable { onData(socket, buffer); });
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+        m_server.listen(address, port);
+    }
 
     bool isListening() const { return m_server.isListening(); }
     QString host() const { return m_server.serverAddress().toString(); }
     quint16 port() const { return m_server.serverPort(); }
-    QStringList actions() const;
+    QStringList actions() const
+    {
+        QStringList names;
+        for (const Request &request : requests)
+            names << request.action;
+        return names;
+    }
 
     State state;
     QString zoneGroupState;                  // unescaped; escaped when sent
     QHash<QString, Behaviour> behaviour;     // by action; Answer when absent
-    QHash<QString, QString> responses;       // by action: the inner XML of the response element
+    QHash<QString, QByteArray> responses;    // by action: the inner XML of the response element, as sent
     QHash<QString, QByteArray> descriptions; // by GET path; a null body never answers
     QList<Request> requests;
 
     // Omits UDN or roomName when null.
-    static QByteArray deviceDescription(const QString &roomName, const QString &udn);
+    static QByteArray deviceDescription(const QString &roomName, const QString &udn)
+    {
+        const auto element = [](const QString &tag, const QString &value) {
+            return value.isNull() ? QString() : u"<%1>%2</%1>"_s.arg(tag, value);
+        };
+        return (u"<?xml version=\"1.0\"?>\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\"><device><deviceType>"
+                "urn:schemas-upnp-org:device:ZonePlayer:1</deviceType><friendlyName>Sonos One</friendlyName>"_s +
+                element(u"UDN"_s, udn) + element(u"roomName"_s, roomName) + u"</device></root>"_s)
+            .toUtf8();
+    }
 
 private:
-    void onData(QTcpSocket *socket, QByteArray &buffer);
-    QByteArray answer(const Request &request) const;
+    static QByteArray httpResponse(int status, const QByteArray &body)
+    {
+        return "HTTP/1.1 " + QByteArray::number(status) + (status == 200 ? " OK" : " Error") +
+               "\r\nContent-Type: text/xml\r\nContent-Length: " + QByteArray::number(body.size()) +
+               "\r\nConnection: close\r\n\r\n" + body;
+    }
+
+    void onData(QTcpSocket *socket, QByteArray &buffer)
+    {
+        buffer += socket->readAll();
+        const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
+        const QString head = QString::fromLatin1(buffer.left(headEnd));
+        const auto header = [&head](const char *name) {
+            const QRegularExpression line(u"^%1:\\s*(.*?)\\s*$"_s.arg(QLatin1String(name)),
+                                          QRegularExpression::CaseInsensitiveOption |
+                                              QRegularExpression::MultilineOption);
+            return line.match(head).captured(1).toUtf8();
+        };
+        const qint64 length = header("Content-Length").toLongLong();
+        if (headEnd < 0 || buffer.size() < headEnd + 4 + length)
+            return;
+        const QByteArray soapAction = header("SOAPACTION");
+        requests.append({head.section(u' ', 1, 1), soapAction, header("Content-Type"),
+                         QString::fromUtf8(soapAction).section(u'#', 1).remove(u'"'),
+                         QString::fromUtf8(buffer.mid(headEnd + 4, length))});
+        const QByteArray reply = answer(requests.last());
+        if (reply.isEmpty())
+            return; // hang: keep the connection open, say nothing
+        socket->write(reply);
+        socket->disconnectFromHost();
+    }
+
+    QByteArray answer(const Request &request) const
+    {
+        if (request.action.isEmpty()) {
+            if (!descriptions.contains(request.path))
+                return httpResponse(404, {});
+            const QByteArray description = descriptions.value(request.path);
+            return description.isNull() ? description : httpResponse(200, description);
+        }
+        const QHash<QString, QString> answers{
+            {u"GetMediaInfo"_s, u"<NrTracks>12</NrTracks><CurrentURI>%1</CurrentURI><CurrentURIMetaData>%2"
+                                "</CurrentURIMetaData><NextURI></NextURI>"_s.arg(state.uri, state.metadata)},
+            {u"GetPositionInfo"_s, u"<Track>%1</Track><TrackURI>x-file-cifs://nas/a.flac</TrackURI>"
+                                   "<RelTime>%2</RelTime>"_s.arg(state.track, state.relTime)},
+            {u"GetTransportInfo"_s, u"<CurrentTransportState>%1</CurrentTransportState>"_s.arg(state.transportState)},
+            {u"GetVolume"_s, u"<CurrentVolume>%1</CurrentVolume>"_s.arg(state.volume)},
+            {u"GetZoneGroupState"_s, u"<ZoneGroupState>%1</ZoneGroupState>"_s.arg(zoneGroupState.toHtmlEscaped())},
+        };
+        const QByteArray name = request.action.toUtf8();
+        const QByteArray body =
+            "<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><u:" +
+            name + "Response xmlns:u=\"urn:schemas-upnp-org:service:AVTransport:1\">" +
+            responses.value(request.action, answers.value(request.action).toUtf8()) + "</u:" + name +
+            "Response></s:Body></s:Envelope>";
+        switch (behaviour.value(request.action)) {
+        case Behaviour::Hang:
+            return {};
+        case Behaviour::Garbage:
+            return "\x01\x02 SONOS? \xff\xfe\r\n\r\n<CurrentURI>garbage</CurrentURI>";
+        case Behaviour::Fault: // the normal answer under a fault status: only the status can reject it
+            return httpResponse(500, body);
+        default:
+            return httpResponse(200, body);
+        }
+    }
 
     QTcpServer m_server;
 };
