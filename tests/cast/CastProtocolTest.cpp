@@ -147,11 +147,9 @@ TEST(CastFrameReader, RandomSplitsGiveTheSameFramesInOrder)
 TEST(CastFrameReader, OversizedLengthOverflowsWithoutBuffering)
 {
     CastFrameReader reader(16);
-    reader.append(hex("00000010") + QByteArray(16, 'x') + hex("00000011") + "abc");
+    reader.append(hex("00000010") + QByteArray(16, 'x') + hex("00000011") + QByteArray(17, 'x'));
     EXPECT_EQ(reader.takeFrame(), QByteArray(16, 'x'));
     EXPECT_EQ(reader.takeFrame(), std::nullopt);
     EXPECT_TRUE(reader.overflowed());
-    reader.append(CastProtocol::encode("a", "b", "c", "d"));
-    EXPECT_EQ(reader.takeFrame(), std::nullopt);
     EXPECT_EQ(reader.buffered(), 0);
 }

@@ -36,7 +36,6 @@ TEST(CastV2Peer, FullSessionIsReadByAnIndependentDecoder)
     auto controller = std::make_unique<CastController>();
     auto prepare = controller->prepare(speaker);
     ASSERT_EQ(finish(prepare), true);
-    EXPECT_EQ(controller->transportID(), "castv2-web-1");
 
     // The clip is long so that the device's ping during playback is surely
     // answered before the session ends; dropping the controller then ends it.

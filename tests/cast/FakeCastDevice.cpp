@@ -3,7 +3,6 @@
 #include "cast/CastProtocol.h"
 
 #include <QFile>
-#include <QHostAddress>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -15,9 +14,7 @@ const FakeCastDevice::Tls &FakeCastDevice::tls()
 {
     static QTemporaryDir dir;
     static const Tls made = [] {
-        Tls tls;
-        tls.certificatePath = dir.filePath(u"device.crt"_s);
-        tls.keyPath = dir.filePath(u"device.key"_s);
+        Tls tls{.certificatePath = dir.filePath(u"device.crt"_s), .keyPath = dir.filePath(u"device.key"_s)};
         // An EC key: generated in milliseconds, unlike RSA.
         QProcess openssl;
         openssl.setProcessChannelMode(QProcess::MergedChannels);
@@ -42,18 +39,12 @@ FakeCastDevice::Step FakeCastDevice::message(const QString &ns, const QString &p
     return {CastProtocol::encode(source, u"sender-0"_s, "urn:x-cast:com.google.cast." + ns, payload)};
 }
 
-bool FakeCastDevice::start()
-{
-    clock.start();
-    return tls().error.isEmpty() && listen(QHostAddress::LocalHost, 0);
-}
-
 void FakeCastDevice::incomingConnection(qintptr descriptor)
 {
     ++connections;
     auto *socket = new QSslSocket(this);
     connect(socket, &QAbstractSocket::disconnected, this, [this, socket] {
-        closedAtMs = clock.elapsed();
+        closedAtMs = QDeadlineTimer::current().deadline();
         socket->deleteLater();
     });
     socket->setSocketDescriptor(descriptor);
@@ -73,7 +64,7 @@ void FakeCastDevice::onReadyRead(QSslSocket *socket)
     while (const std::optional<QByteArray> body = reader.takeFrame()) {
         const CastProtocol::Message m = CastProtocol::decode(*body);
         received << m.destination + ' ' + m.namespace_.section('.', -1) + ' ' + m.payload;
-        lastFrameAtMs = clock.elapsed();
+        lastFrameAtMs = QDeadlineTimer::current().deadline();
         if (m.payload.contains(uR"("type":"LOAD")"_s))
             play(socket, onLoad);
         if (m.payload.contains(uR"("type":"LAUNCH")"_s))

@@ -2,7 +2,8 @@
 
 #include "cast/CastFrameReader.h"
 
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
+#include <QHostAddress>
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpServer>
@@ -21,9 +22,9 @@ public:
     struct Tls
     {
         QString certificatePath, keyPath;
-        QSslCertificate certificate;
-        QSslKey key;
-        QString error; // empty when the pair is usable
+        QSslCertificate certificate{};
+        QSslKey key{};
+        QString error{}; // empty when the pair is usable
     };
     static const Tls &tls();
 
@@ -42,7 +43,7 @@ public:
                         const QString &source = QStringLiteral("receiver-0"));
 
     // Listens on an ephemeral port; false without TLS material.
-    bool start();
+    bool start() { return tls().error.isEmpty() && listen(QHostAddress::LocalHost, 0); }
     bool peerClosed() const { return closedAtMs >= 0; }
 
     Accept accept = Accept::Handshake;
@@ -50,7 +51,7 @@ public:
 
     // One line per frame: destination, last part of the namespace, payload.
     QStringList received;
-    qint64 lastFrameAtMs = -1, closedAtMs = -1; // since start()
+    qint64 lastFrameAtMs = -1, closedAtMs = -1; // QDeadlineTimer::current() milliseconds
     int connections = 0;
 
 protected:
@@ -61,7 +62,6 @@ private:
     static void play(QSslSocket *socket, const QList<Step> &steps);
 
     CastFrameReader reader;
-    QElapsedTimer clock;
 };
 
 } // namespace pealix::test
