@@ -42,7 +42,7 @@ protected:
 
 TEST_F(SonosControlTest, FullAnnouncementPutsThePlayerBackOnItsQueueTrack)
 {
-    player->state.uri = u"x-rincon-queue:RINCON_A1400#0"_s;
+    player->responses[u"GetMediaInfo"_s] = "<CurrentURI>x-rincon-queue:RINCON_A1400#0</CurrentURI>";
     const auto snapshot = QCoro::waitFor(control.snapshot(speaker));
     ASSERT_TRUE(snapshot);
     QCoro::waitFor(control.setVolume(35, speaker));
@@ -76,7 +76,7 @@ TEST_F(SonosControlTest, FullAnnouncementPutsThePlayerBackOnItsQueueTrack)
 
 TEST_F(SonosControlTest, RestoreSendsBackWhatThePlayerReportedAndOnlyAWholeVolume)
 {
-    player->state.transportState = u"PAUSED_PLAYBACK"_s;
+    player->responses[u"GetTransportInfo"_s] = "<CurrentTransportState>PAUSED_PLAYBACK</CurrentTransportState>";
     const auto snapshot = QCoro::waitFor(control.snapshot(speaker));
     ASSERT_TRUE(snapshot);
     for (const auto &[stored, sent] : {std::pair{"+7", "7"}, {"150", "100"}, {"-5", "0"}, {" 7", ""}, {"", ""},
@@ -94,8 +94,8 @@ TEST_F(SonosControlTest, RestoreSendsBackWhatThePlayerReportedAndOnlyAWholeVolum
         }
     }
     // On the wire once-escaped, so an XML reader on the player sees a single "&".
-    EXPECT_EQ(lastArgument(u"SetAVTransportURI"_s, u"CurrentURI"_s), player->state.uri);
-    EXPECT_EQ(lastArgument(u"SetAVTransportURI"_s, u"CurrentURIMetaData"_s), player->state.metadata);
+    EXPECT_EQ(lastArgument(u"SetAVTransportURI"_s, u"CurrentURI"_s), QString::fromLatin1(FakeSonosPlayer::kUri));
+    EXPECT_EQ(lastArgument(u"SetAVTransportURI"_s, u"CurrentURIMetaData"_s), QString::fromLatin1(FakeSonosPlayer::kMetadata));
     EXPECT_EQ(lastArgument(u"Seek"_s, u"Unit"_s), u"REL_TIME"_s);
 
     const qsizetype before = player->requests.size();
@@ -115,7 +115,6 @@ TEST_F(SonosControlTest, BadAnswersAreNoAnswerAndLaterStepsStillRun)
               (SonosControl::Snapshot{QString(), u"only\uFFFD"_s, u"1"_s, u"0:00:00"_s, u"STOPPED"_s, QString()}));
 
     const QString media = u"GetMediaInfo"_s;
-    player->responses.clear();
     for (const Behaviour behaviour : {Behaviour::Fault, Behaviour::Hang, Behaviour::Garbage}) {
         player->behaviour[media] = behaviour;
         const qsizetype before = player->requests.size();
@@ -139,7 +138,7 @@ TEST_F(SonosControlTest, BadAnswersAreNoAnswerAndLaterStepsStillRun)
 TEST_F(SonosControlTest, CoordinatorsComeFromTheFirstSpeakersTopology)
 {
     // Two groups in a ZoneGroups wrapper, with a satellite and invisible members.
-    player->zoneGroupState =
+    const QString topology =
         u"<ZoneGroupState><ZoneGroups><ZoneGroup Coordinator=\"RINCON_A1400\" ID=\"RINCON_A1400:58\">"
         "<ZoneGroupMember UUID=\"RINCON_A1400\" Location=\"http://127.0.0.51:1400/xml/device_description.xml\" "
         "ZoneName=\"Living Room\" SoftwareVersion=\"70.3\"><Satellite UUID=\"RINCON_SL1400\" "
@@ -149,6 +148,7 @@ TEST_F(SonosControlTest, CoordinatorsComeFromTheFirstSpeakersTopology)
         "UUID=\"RINCON_C1400\" Location=\"http://127.0.0.53:1400/d.xml\" ZoneName=\"Office\"/><ZoneGroupMember "
         "UUID=\"RINCON_SUB1400\" Location=\"http://127.0.0.63:1400/d.xml\" ZoneName=\"Sub\" Invisible=\"1\"/>"
         "</ZoneGroup></ZoneGroups><VanishedDevices></VanishedDevices></ZoneGroupState>"_s;
+    player->responses[u"GetZoneGroupState"_s] = "<ZoneGroupState>" + topology.toHtmlEscaped().toUtf8() + "</ZoneGroupState>";
     const auto member = [this](const QString &uuid, const QString &name = {}, const QString &host = {}) {
         return Speaker{"sonos:" + uuid, SpeakerKind::Sonos, name.isNull() ? "Room " + uuid : name,
                        host.isNull() ? player->host() : host, player->port(), uuid};

@@ -27,18 +27,6 @@ public:
         QString body;
     };
 
-    // What the player reports, as XML text (escaped where a real player escapes).
-    struct State
-    {
-        QString uri = QStringLiteral("x-sonosapi-stream:s24940?sid=254&amp;flags=8224");
-        QString metadata = QStringLiteral("&lt;DIDL-Lite&gt;&lt;item id=&quot;-1&quot;&gt;&lt;dc:title&gt;"
-                                          "Ann &amp;amp; Bo&lt;/dc:title&gt;&lt;/item&gt;&lt;/DIDL-Lite&gt;");
-        QString track = QStringLiteral("5");
-        QString relTime = QStringLiteral("0:02:17");
-        QString transportState = QStringLiteral("PLAYING");
-        QString volume = QStringLiteral("23");
-    };
-
     explicit FakeSonosPlayer(const QHostAddress &address, quint16 port = 0)
     {
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
@@ -62,10 +50,19 @@ public:
         return names;
     }
 
-    State state;
-    QString zoneGroupState;                  // unescaped; escaped when sent
+    // What the player reports by action: the inner XML of its response element, as sent,
+    // escaped where a real player escapes.
+    static constexpr char kUri[] = "x-sonosapi-stream:s24940?sid=254&amp;flags=8224";
+    static constexpr char kMetadata[] = "&lt;DIDL-Lite&gt;&lt;item id=&quot;-1&quot;&gt;&lt;dc:title&gt;Ann "
+                                        "&amp;amp; Bo&lt;/dc:title&gt;&lt;/item&gt;&lt;/DIDL-Lite&gt;";
+    QHash<QString, QByteArray> responses{
+        {u"GetMediaInfo"_s, QByteArray("<NrTracks>12</NrTracks><CurrentURI>") + kUri + "</CurrentURI>"
+                            "<CurrentURIMetaData>" + kMetadata + "</CurrentURIMetaData><NextURI></NextURI>"},
+        {u"GetPositionInfo"_s, "<Track>5</Track><TrackURI>x-file-cifs://nas/a.flac</TrackURI><RelTime>0:02:17</RelTime>"},
+        {u"GetTransportInfo"_s, "<CurrentTransportState>PLAYING</CurrentTransportState>"},
+        {u"GetVolume"_s, "<CurrentVolume>23</CurrentVolume>"},
+    };
     QHash<QString, Behaviour> behaviour;     // by action; Answer when absent
-    QHash<QString, QByteArray> responses;    // by action: the inner XML of the response element, as sent
     QHash<QString, QByteArray> descriptions; // by GET path; a null body never answers
     QList<Request> requests;
 
@@ -122,20 +119,11 @@ private:
             const QByteArray description = descriptions.value(request.path);
             return description.isNull() ? description : httpResponse(200, description);
         }
-        const QHash<QString, QString> answers{
-            {u"GetMediaInfo"_s, u"<NrTracks>12</NrTracks><CurrentURI>%1</CurrentURI><CurrentURIMetaData>%2"
-                                "</CurrentURIMetaData><NextURI></NextURI>"_s.arg(state.uri, state.metadata)},
-            {u"GetPositionInfo"_s, u"<Track>%1</Track><TrackURI>x-file-cifs://nas/a.flac</TrackURI>"
-                                   "<RelTime>%2</RelTime>"_s.arg(state.track, state.relTime)},
-            {u"GetTransportInfo"_s, u"<CurrentTransportState>%1</CurrentTransportState>"_s.arg(state.transportState)},
-            {u"GetVolume"_s, u"<CurrentVolume>%1</CurrentVolume>"_s.arg(state.volume)},
-            {u"GetZoneGroupState"_s, u"<ZoneGroupState>%1</ZoneGroupState>"_s.arg(zoneGroupState.toHtmlEscaped())},
-        };
         const QByteArray name = request.action.toUtf8();
         const QByteArray body =
             "<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><u:" +
             name + "Response xmlns:u=\"urn:schemas-upnp-org:service:AVTransport:1\">" +
-            responses.value(request.action, answers.value(request.action).toUtf8()) + "</u:" + name +
+            responses.value(request.action) + "</u:" + name +
             "Response></s:Body></s:Envelope>";
         switch (behaviour.value(request.action)) {
         case Behaviour::Hang:
