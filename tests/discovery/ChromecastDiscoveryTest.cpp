@@ -23,59 +23,52 @@ namespace {
 
 constexpr double Window = 0.2;
 
-// What the fake saw; it outlives the fake, which the discovery deletes.
-struct BrowserLog
-{
-    bool cancelled = false;
-    QStringList resolved; // instance names, in the order asked
-};
-
 // Services appear at set times; resolutions answer after set delays, or never.
-class FakeBrowser : public net::ServiceBrowser
+// What it saw goes to the test's own record: the discovery deletes its browser.
+struct FakeBrowser : net::ServiceBrowser
 {
-public:
     struct Answer
     {
         std::optional<ResolvedService> resolved;
         int delayMs = 0; // below zero: never
     };
 
-    explicit FakeBrowser(BrowserLog *log) : m_log(log) {}
+    FakeBrowser(bool *cancelled, QStringList *resolved) : cancelled(cancelled), resolved(resolved) {}
+
+    bool *cancelled;
+    QStringList *resolved; // instance names, in the order asked
+    QList<std::pair<int, BrowsedService>> schedule;
+    QHash<QString, Answer> answers;
 
     void announce(const QString &name, Answer answer, int atMs = 0, int interfaceIndex = 1)
     {
-        m_schedule.append({atMs, {interfaceIndex, 0, name, ChromecastDiscovery::ServiceType, u"local"_s}});
-        m_answers.insert(name, std::move(answer));
+        schedule.append({atMs, {interfaceIndex, 0, name, ChromecastDiscovery::ServiceType, u"local"_s}});
+        answers.insert(name, std::move(answer));
     }
-
     void start() override
     {
-        for (const auto &[atMs, service] : std::as_const(m_schedule))
+        for (const auto &[atMs, service] : std::as_const(schedule))
             QTimer::singleShot(atMs, this, [this, service] {
-                if (!m_log->cancelled)
+                if (!*cancelled)
                     Q_EMIT serviceFound(service);
             });
     }
-    void cancel() override { m_log->cancelled = true; }
+    void cancel() override { *cancelled = true; }
     void resolve(const BrowsedService &service, QObject *context, ResolveDone done) override
     {
-        m_log->resolved << service.name;
-        const Answer answer = m_answers.value(service.name);
+        *resolved << service.name;
+        const Answer answer = answers.value(service.name);
         if (answer.delayMs >= 0)
             QTimer::singleShot(answer.delayMs, context, [done, answer] { done(answer.resolved); });
     }
-
-private:
-    BrowserLog *m_log;
-    QList<std::pair<int, BrowsedService>> m_schedule;
-    QHash<QString, Answer> m_answers;
 };
 
 class ChromecastDiscoveryTest : public ::testing::Test
 {
 protected:
-    BrowserLog m_log;
-    FakeBrowser *m_browser = new FakeBrowser(&m_log);
+    bool m_cancelled = false;
+    QStringList m_resolved;
+    FakeBrowser *m_browser = new FakeBrowser(&m_cancelled, &m_resolved);
 };
 
 TEST(ChromecastDiscoveryRules, IdentityFromNonEmptyTxtValuesAndHostWithoutZone)
@@ -109,7 +102,7 @@ TEST_F(ChromecastDiscoveryTest, ResolvesEachDeviceOnceAndKeepsTheFirstOfASharedI
     EXPECT_EQ(test::sortedById(QCoro::waitFor(discovery.discover(Window))),
               (QList<Speaker>{castSpeaker(u"abc"_s, u"Kitchen speaker"_s, u"fe80::5"_s, 8009),
                               castSpeaker(u"twin"_s, u"A"_s, u"10.1.1.1"_s, 1)}));
-    EXPECT_EQ(m_log.resolved.count(u"Kitchen-1"_s), 1);
+    EXPECT_EQ(m_resolved.count(u"Kitchen-1"_s), 1);
 }
 
 TEST_F(ChromecastDiscoveryTest, AResolutionEndingAfterTheWindowIsIncludedAndEndsTheWait)
@@ -124,7 +117,7 @@ TEST_F(ChromecastDiscoveryTest, AResolutionEndingAfterTheWindowIsIncludedAndEnds
     clock.start();
     EXPECT_EQ(QCoro::waitFor(discovery.discover(Window)),
               QList<Speaker>{castSpeaker(u"Slow"_s, u"Slow"_s, u"10.0.0.7"_s)});
-    EXPECT_EQ(m_log.resolved, QStringList{u"Slow"_s});
+    EXPECT_EQ(m_resolved, QStringList{u"Slow"_s});
     // Returned when the answer came, not at the hard deadline 1.7 s later.
     EXPECT_GE(clock.elapsed(), answerMs);
     EXPECT_LT(clock.elapsed(), answerMs + 1000);
@@ -139,7 +132,7 @@ TEST_F(ChromecastDiscoveryTest, DroppingTheDiscoveryEndsTheWaitWithWhatItHas)
     // Dropped once the quick device is in, long before the window ends.
     QTimer::singleShot(100, [&discovery] { discovery.reset(); });
     EXPECT_EQ(QCoro::waitFor(task), QList<Speaker>{castSpeaker(u"Quick"_s, u"Quick"_s, u"10.0.0.7"_s)});
-    EXPECT_TRUE(m_log.cancelled);
+    EXPECT_TRUE(m_cancelled);
 }
 
 TEST(DnsSdBrowserWithoutBus, FindsNothingAndEndsWithTheWindow)

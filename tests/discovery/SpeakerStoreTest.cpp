@@ -4,7 +4,6 @@
 #include "SpeakerFixtures.h"
 #include <QCoro/QCoroTask>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -110,10 +109,8 @@ TEST_F(SpeakerStoreTest, EnabledIdsAreSavedAtOnceAndOutliveScansThatFindNothing)
     auto store = reopen();
     QCoro::waitFor(store->scan());
     EXPECT_TRUE(store->enabledSpeakers().isEmpty()); // found for the first time: off
-    QSignalSpy changed(store.get(), &SpeakerStore::enabledIDsChanged);
     for (const QString &id : {den.id, u"cast:y"_s, u"cast:y"_s})
         store->toggle(id);
-    EXPECT_EQ(changed.size(), 3);
     EXPECT_EQ(store->enabledSpeakers(), QList<Speaker>{den});
     EXPECT_EQ(reopen()->enabledIDs(), QSet<QString>{den.id});
 
