@@ -39,7 +39,6 @@ public:
         m_server.listen(address, port);
     }
 
-    bool isListening() const { return m_server.isListening(); }
     QString host() const { return m_server.serverAddress().toString(); }
     quint16 port() const { return m_server.serverPort(); }
     QStringList actions() const
