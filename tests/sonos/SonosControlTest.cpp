@@ -181,12 +181,12 @@ TEST(SonosDescriptionFetch, ReadsDescriptionsAndGivesUpOnBadOnes)
 {
     FakeSonosPlayer server(QHostAddress(u"127.0.0.3"_s));
     server.descriptions = {
-        {u"/good.xml"_s, FakeSonosPlayer::deviceDescription(u" Bath "_s, u"uuid:RINCON_X"_s)},
-        {u"/noroom.xml"_s, FakeSonosPlayer::deviceDescription(QString(), u"uuid:RINCON_Y"_s)},
+        {u"/good.xml"_s, FakeSonosPlayer::deviceDescription(" Bath ", "uuid:RINCON_X")},
+        {u"/noroom.xml"_s, FakeSonosPlayer::deviceDescription({}, "uuid:RINCON_Y")},
         {u"/huge.xml"_s, QByteArray(2 << 20, 'x') + "<roomName>Big</roomName>"},
-        {u"/hang.xml"_s, QByteArray()},
         {u"/open.xml"_s, "<UDN>uuid:RINCON_Z</UDN><roomName>unterminated"},
     };
+    server.behaviour[u"/hang.xml"_s] = Behaviour::Hang;
     SonosDiscovery discovery(SonosDiscovery::Options{std::chrono::milliseconds(500)});
     const QString base = u"http://127.0.0.3:%1"_s.arg(server.port());
 

@@ -55,7 +55,7 @@ protected:
                          "\r\nST: urn:schemas-upnp-org:device:ZonePlayer:1\r\n\r\n";
     }
 
-    FakeSonosPlayer &player(const char *address, const QString &room, const QString &udn, quint16 port = 0)
+    FakeSonosPlayer &player(const char *address, const QByteArray &room, const QByteArray &udn, quint16 port = 0)
     {
         m_players.push_back(std::make_unique<FakeSonosPlayer>(QHostAddress(QLatin1String(address)), port));
         m_players.back()->descriptions[kPath] = FakeSonosPlayer::deviceDescription(room, udn);
@@ -87,7 +87,7 @@ TEST_F(SsdpDiscoveryTest, FindsPlayersFromRepliesAndAdvertisements)
     PEALIX_REQUIRE(test::havePrograms({u"node"_s}) && QFile::exists(peers + "/node_modules/node-ssdp"),
                    "node and the node-ssdp package (npm ci in tests/sonos) are needed");
     // An independent responder announcing one more player.
-    auto &office = player("127.0.0.3", u"Office"_s, u"uuid:RINCON_NODE1400"_s);
+    auto &office = player("127.0.0.3", "Office", "uuid:RINCON_NODE1400");
     qputenv("NODE_PATH", (peers + u"/node_modules"_s).toLocal8Bit());
     QProcess node;
     node.start(u"node"_s, {qEnvironmentVariable("PEALIX_SSDP_PEER"),
@@ -95,14 +95,14 @@ TEST_F(SsdpDiscoveryTest, FindsPlayersFromRepliesAndAdvertisements)
     ASSERT_TRUE(QCoro::waitFor(qCoro(node).waitForReadyRead(std::chrono::seconds(20))));
     ASSERT_TRUE(node.readAllStandardOutput().contains("ready")) << node.readAllStandardError().toStdString();
 
-    auto &hall = player("127.0.0.9", u"Hall"_s, u"uuid:RINCON_H1400"_s);
-    auto &hung = player("127.0.0.8", u"Never"_s, u"uuid:RINCON_N1400"_s);
-    hung.descriptions[kPath] = QByteArray();
-    auto &kitchen = player("127.0.0.2", u"Kitchen"_s, u"uuid:RINCON_K1400"_s);
-    auto &kitchenAgain = player("127.0.0.12", u"Kitchen again"_s, u"uuid:RINCON_K1400"_s);
-    auto &den = player("127.0.0.5", u"\n  Den  "_s, QString(), 80);
-    auto &roomless = player("127.0.0.6", QString(), u"uuid:RINCON_R1400"_s);
-    auto &printer = player("127.0.0.7", u"Printer"_s, u"uuid:PRINTER"_s, 80);
+    auto &hall = player("127.0.0.9", "Hall", "uuid:RINCON_H1400");
+    auto &hung = player("127.0.0.8", "Never", "uuid:RINCON_N1400");
+    hung.behaviour[kPath] = FakeSonosPlayer::Behaviour::Hang;
+    auto &kitchen = player("127.0.0.2", "Kitchen", "uuid:RINCON_K1400");
+    auto &kitchenAgain = player("127.0.0.12", "Kitchen again", "uuid:RINCON_K1400");
+    auto &den = player("127.0.0.5", "\n  Den  ", {}, 80);
+    auto &roomless = player("127.0.0.6", {}, "uuid:RINCON_R1400");
+    auto &printer = player("127.0.0.7", "Printer", "uuid:PRINTER", 80);
 
     reply(location("LOCATION", hung));
     for (const char *header : {"LOCATION", "LoCaTiOn", "LOCATION"})

@@ -61,20 +61,17 @@ public:
         {u"GetTransportInfo"_s, "<CurrentTransportState>PLAYING</CurrentTransportState>"},
         {u"GetVolume"_s, "<CurrentVolume>23</CurrentVolume>"},
     };
-    QHash<QString, Behaviour> behaviour;     // by action; Answer when absent
-    QHash<QString, QByteArray> descriptions; // by GET path; a null body never answers
+    QHash<QString, Behaviour> behaviour;     // by action or GET path; Answer when absent
+    QHash<QString, QByteArray> descriptions; // by GET path
     QList<Request> requests;
 
     // Omits UDN or roomName when null.
-    static QByteArray deviceDescription(const QString &roomName, const QString &udn)
+    static QByteArray deviceDescription(const QByteArray &roomName, const QByteArray &udn)
     {
-        const auto element = [](const QString &tag, const QString &value) {
-            return value.isNull() ? QString() : u"<%1>%2</%1>"_s.arg(tag, value);
-        };
-        return (u"<?xml version=\"1.0\"?>\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\"><device><deviceType>"
-                "urn:schemas-upnp-org:device:ZonePlayer:1</deviceType><friendlyName>Sonos One</friendlyName>"_s +
-                element(u"UDN"_s, udn) + element(u"roomName"_s, roomName) + u"</device></root>"_s)
-            .toUtf8();
+        return "<?xml version=\"1.0\"?>\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\"><device><deviceType>"
+               "urn:schemas-upnp-org:device:ZonePlayer:1</deviceType><friendlyName>Sonos One</friendlyName>" +
+               (udn.isNull() ? QByteArray() : "<UDN>" + udn + "</UDN>") +
+               (roomName.isNull() ? QByteArray() : "<roomName>" + roomName + "</roomName>") + "</device></root>";
     }
 
 private:
@@ -112,19 +109,14 @@ private:
 
     QByteArray answer(const Request &request) const
     {
-        if (request.action.isEmpty()) {
-            if (!descriptions.contains(request.path))
-                return httpResponse(404, {});
-            const QByteArray description = descriptions.value(request.path);
-            return description.isNull() ? description : httpResponse(200, description);
-        }
+        const bool get = request.action.isEmpty();
         const QByteArray name = request.action.toUtf8();
         const QByteArray body =
-            "<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><u:" +
-            name + "Response xmlns:u=\"urn:schemas-upnp-org:service:AVTransport:1\">" +
-            responses.value(request.action) + "</u:" + name +
-            "Response></s:Body></s:Envelope>";
-        switch (behaviour.value(request.action)) {
+            get ? descriptions.value(request.path)
+                : "<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><u:" +
+                      name + "Response xmlns:u=\"urn:schemas-upnp-org:service:AVTransport:1\">" +
+                      responses.value(request.action) + "</u:" + name + "Response></s:Body></s:Envelope>";
+        switch (behaviour.value(get ? request.path : request.action)) {
         case Behaviour::Hang:
             return {};
         case Behaviour::Garbage:
@@ -132,7 +124,7 @@ private:
         case Behaviour::Fault: // the normal answer under a fault status: only the status can reject it
             return httpResponse(500, body);
         default:
-            return httpResponse(200, body);
+            return httpResponse(get && !descriptions.contains(request.path) ? 404 : 200, body);
         }
     }
 
