@@ -2,7 +2,6 @@
 
 #include <QHash>
 #include <QHostAddress>
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -87,17 +86,15 @@ private:
         buffer += socket->readAll();
         const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
         const QString head = QString::fromLatin1(buffer.left(headEnd));
-        const auto header = [&head](const char *name) {
-            const QRegularExpression line(u"^%1:\\s*(.*?)\\s*$"_s.arg(QLatin1String(name)),
-                                          QRegularExpression::CaseInsensitiveOption |
-                                              QRegularExpression::MultilineOption);
-            return line.match(head).captured(1).toUtf8();
+        const auto header = [&head](QLatin1StringView name) {
+            const qsizetype at = head.indexOf("\r\n"_L1 + name + ':', 0, Qt::CaseInsensitive);
+            return at < 0 ? QByteArray() : head.mid(at + name.size() + 3).section(u'\r', 0, 0).trimmed().toUtf8();
         };
-        const qint64 length = header("Content-Length").toLongLong();
+        const qint64 length = header("Content-Length"_L1).toLongLong();
         if (headEnd < 0 || buffer.size() < headEnd + 4 + length)
             return;
-        const QByteArray soapAction = header("SOAPACTION");
-        requests.append({head.section(u' ', 1, 1), soapAction, header("Content-Type"),
+        const QByteArray soapAction = header("SOAPACTION"_L1);
+        requests.append({head.section(u' ', 1, 1), soapAction, header("Content-Type"_L1),
                          QString::fromUtf8(soapAction).section(u'#', 1).remove(u'"'),
                          QString::fromUtf8(buffer.mid(headEnd + 4, length))});
         const QByteArray reply = answer(requests.last());
