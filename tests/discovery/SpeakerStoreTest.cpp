@@ -12,8 +12,7 @@
 
 using namespace pealix;
 using namespace Qt::StringLiterals;
-using test::castSpeaker;
-using test::sonosSpeaker;
+using namespace pealix::test;
 
 namespace {
 
@@ -54,31 +53,15 @@ protected:
     std::vector<std::unique_ptr<Preferences>> m_preferences; // earlier stores may still hold theirs
 };
 
-TEST_F(SpeakerStoreTest, MergesByIdCastLastAndSortsByNameThenIdByCodePoints)
+TEST_F(SpeakerStoreTest, RunsBothAtOnceMergesByIdCastLastAndSortsByNameThenIdByCodePoints)
 {
+    m_sonos.hold = m_cast.hold = true;
     m_sonos.answer = {sonosSpeaker(u"B"_s, u"Kitchen"_s), sonosSpeaker(u"C"_s, u"attic"_s),
                       sonosSpeaker(u"D"_s, u"Bedroom"_s), sonosSpeaker(u"A"_s, u"Kitchen"_s),
                       castSpeaker(u"x"_s, u"Loses"_s)};
     m_cast.answer = {castSpeaker(u"z"_s, u"Zulu"_s), castSpeaker(u"x"_s, u"Wins"_s),
                      // One name written precomposed and decomposed: equal names, so the ids decide.
                      castSpeaker(u"e2"_s, u"e\u0301t\u00e9"_s), castSpeaker(u"e1"_s, u"\u00e9t\u00e9"_s)};
-    auto store = reopen();
-    QCoro::waitFor(store->scan());
-
-    QStringList order;
-    for (const Speaker &speaker : store->speakers())
-        order << speaker.id + ' ' + speaker.name;
-    EXPECT_EQ(order, (QStringList{"sonos:D Bedroom", "sonos:A Kitchen", "sonos:B Kitchen", "cast:x Wins",
-                                  "cast:z Zulu", "sonos:C attic", u"cast:e1 \u00e9t\u00e9"_s,
-                                  u"cast:e2 e\u0301t\u00e9"_s}));
-    EXPECT_EQ(m_sonos.timeouts + m_cast.timeouts, (QList<double>{3.0, 3.0}));
-}
-
-TEST_F(SpeakerStoreTest, BothDiscoveriesRunAtOnceAndASecondScanReturnsAtOnce)
-{
-    m_sonos.hold = m_cast.hold = true;
-    m_sonos.answer = {sonosSpeaker(u"A"_s, u"Den"_s)};
-    m_cast.answer = {castSpeaker(u"x"_s, u"Hall"_s)};
     auto store = reopen();
     QStringList events;
     QObject::connect(store.get(), &SpeakerStore::isScanningChanged, store.get(),
@@ -88,8 +71,8 @@ TEST_F(SpeakerStoreTest, BothDiscoveriesRunAtOnceAndASecondScanReturnsAtOnce)
 
     auto first = store->scan();
     EXPECT_TRUE(store->scan().isReady());
-    // Neither discovery has answered, yet both are running, each once.
-    EXPECT_EQ(m_sonos.timeouts.size() + m_cast.timeouts.size(), 2);
+    // Neither discovery has answered, yet both are running, each once, with 3-second windows.
+    EXPECT_EQ(m_sonos.timeouts + m_cast.timeouts, (QList<double>{3.0, 3.0}));
 
     // The Cast answer arriving first must not end the scan early.
     m_cast.gate.complete(true);
@@ -99,7 +82,13 @@ TEST_F(SpeakerStoreTest, BothDiscoveriesRunAtOnceAndASecondScanReturnsAtOnce)
 
     m_sonos.gate.complete(true);
     QCoro::waitFor(first);
-    EXPECT_EQ(events, (QStringList{"scanning", "speakers 2", "idle"}));
+    EXPECT_EQ(events, (QStringList{"scanning", "speakers 8", "idle"}));
+    QStringList order;
+    for (const Speaker &speaker : store->speakers())
+        order << speaker.id + ' ' + speaker.name;
+    EXPECT_EQ(order, (QStringList{"sonos:D Bedroom", "sonos:A Kitchen", "sonos:B Kitchen", "cast:x Wins",
+                                  "cast:z Zulu", "sonos:C attic", u"cast:e1 \u00e9t\u00e9"_s,
+                                  u"cast:e2 e\u0301t\u00e9"_s}));
 }
 
 TEST_F(SpeakerStoreTest, EnabledIdsAreSavedAtOnceOutliveEmptyScansAndLoadOnlyAsTexts)
