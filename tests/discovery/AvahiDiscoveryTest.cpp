@@ -46,8 +46,9 @@ protected:
         auto &process = *m_publishers.emplace_back(std::make_unique<QProcess>());
         process.setProcessChannelMode(QProcess::MergedChannels);
         const QStringList hostOption = host.isEmpty() ? QStringList() : QStringList{"--host=" + host};
-        process.start(u"avahi-publish-service"_s, QStringList{u"--service"_s} + hostOption +
-                                                      QStringList{name, u"_googlecast._tcp"_s, QString::number(port)} + txt);
+        process.start(u"avahi-publish-service"_s,
+                      QStringList{u"--service"_s} + hostOption +
+                          QStringList{name, u"_googlecast._tcp"_s, QString::number(port)} + txt);
     }
 
     // Blocks until the daemon confirms every device published so far.
@@ -101,7 +102,8 @@ TEST_F(AvahiDiscoveryTest, OnlyDevicesAppearingInTheWindowCountAndTheDeadlineCut
     // Announced after the window, while the ghost keeps the discovery open.
     QTimer::singleShot(int(Window * 1000) + 300, [this] { publish(u"After"_s, 8032); });
 
-    EXPECT_EQ(QCoro::waitFor(task), QList<Speaker>{castSpeaker(u"During"_s, u"During"_s, u"127.0.0.1"_s, 8030)});
+    EXPECT_EQ(QCoro::waitFor(task),
+              QList<Speaker>{castSpeaker(u"During"_s, u"During"_s, u"127.0.0.1"_s, 8030)});
     EXPECT_GE(clock.elapsed(), qint64((Window + ChromecastDiscovery::GraceSeconds) * 1000));
 }
 

