@@ -29,7 +29,8 @@ const QHostAddress kGroup(u"239.255.255.250"_s);
 class SsdpDiscoveryTest : public ::testing::Test
 {
 protected:
-    // Plays the devices' SSDP side: records every M-SEARCH and answers each with all replies, unicast.
+    // Plays the devices' SSDP side: records every M-SEARCH and answers each with one reply per location,
+    // unicast.
     void SetUp() override
     {
         const QString refusal = test::sandboxRefusal("PEALIX_NETNS_INNER");
@@ -41,20 +42,16 @@ protected:
                 if (!datagram.data().startsWith("M-SEARCH"))
                     continue;
                 m_searches << datagram.data();
-                for (const QByteArray &reply : std::as_const(m_replies))
-                    m_responder.writeDatagram(reply, datagram.senderAddress(),
-                                              quint16(datagram.senderPort()));
+                for (const QByteArray &line : std::as_const(m_locations))
+                    m_responder.writeDatagram("HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age = 1800\r\nEXT:\r\n" +
+                                                  line +
+                                                  "\r\nST: urn:schemas-upnp-org:device:ZonePlayer:1\r\n\r\n",
+                                              datagram.senderAddress(), quint16(datagram.senderPort()));
             }
         });
         ASSERT_TRUE(m_responder.bind(QHostAddress::AnyIPv4, 1900,
                                      QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint) &&
                     m_responder.joinMulticastGroup(kGroup));
-    }
-
-    void reply(const QByteArray &locationLine)
-    {
-        m_replies << "HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age = 1800\r\nEXT:\r\n" + locationLine +
-                         "\r\nST: urn:schemas-upnp-org:device:ZonePlayer:1\r\n\r\n";
     }
 
     FakeSonosPlayer &player(const char *address, const QByteArray &room, const QByteArray &udn,
@@ -76,7 +73,7 @@ protected:
     }
 
     QUdpSocket m_responder;
-    QList<QByteArray> m_replies;
+    QList<QByteArray> m_locations; // the location line of each reply
     QList<QByteArray> m_searches;
     std::vector<std::unique_ptr<FakeSonosPlayer>> m_players;
 };
@@ -106,14 +103,14 @@ TEST_F(SsdpDiscoveryTest, FindsPlayersFromRepliesAndAdvertisements)
     auto &roomless = player("127.0.0.6", {}, "uuid:RINCON_R1400");
     auto &printer = player("127.0.0.7", "Printer", "uuid:PRINTER", 80);
 
-    reply(location("LOCATION", hung));
+    m_locations << location("LOCATION", hung);
     for (const char *header : {"LOCATION", "LoCaTiOn", "LOCATION"})
-        reply(location(header, kitchen));
-    reply(location("Location", kitchenAgain));
-    reply("LOCATION: http://127.0.0.5/xml/device_description.xml"); // no port: 80
-    reply(location("location", roomless));
-    reply("LOCATION: http://127.0.0.7:80/printer.xml");
-    reply(" " + location("LOCATION", printer));
+        m_locations << location(header, kitchen);
+    m_locations << location("Location", kitchenAgain);
+    m_locations << "LOCATION: http://127.0.0.5/xml/device_description.xml"; // no port: 80
+    m_locations << location("location", roomless);
+    m_locations << "LOCATION: http://127.0.0.7:80/printer.xml";
+    m_locations << " " + location("LOCATION", printer);
 
     SonosDiscovery discovery(SonosDiscovery::Options{std::chrono::milliseconds(500)});
     QElapsedTimer clock;
