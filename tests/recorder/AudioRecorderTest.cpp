@@ -92,7 +92,9 @@ TEST_F(AudioRecorderTest, shortClipsPlayAndStartingAnyRecorderDeletesTheLastClip
     const auto clip = first.stop(); // well under 100 ms of audio
     ASSERT_TRUE(clip);
     EXPECT_NEAR(audioFileDuration(clip->url.toLocalFile()).value_or(-1), clip->duration, 0.01);
-    EXPECT_TRUE(pealix::test::decodedMeanVolume(clip->url.toLocalFile())) << "ffmpeg cannot decode the clip";
+    // ffmpeg reads and decodes it without an error (a clip of a few samples may decode to none).
+    EXPECT_TRUE(runProgram(u"ffmpeg"_s, QStringList{u"-xerror"_s, u"-i"_s, clip->url.toLocalFile()}
+                                            << u"-f null -"_s.split(' ')));
     EXPECT_FALSE(first.stop());
     EXPECT_EQ(first.recorder(), nullptr);
     // The last clip stays where it is until the next recording, by any instance.
@@ -135,7 +137,8 @@ TEST_F(AudioRecorderTest, microphoneVanishingMidRecordingStillYieldsTheCapturedC
     const auto clip = recorder.stop();
     ASSERT_TRUE(clip);
     EXPECT_DOUBLE_EQ(clip->duration, captured);
-    EXPECT_TRUE(pealix::test::isMonoAacM4a(clip->url.toLocalFile(), clip->duration, 0.15));
+    EXPECT_NEAR(audioFileDuration(clip->url.toLocalFile()).value_or(-1), clip->duration, 0.01);
+    EXPECT_GT(pealix::test::decodedMeanVolume(clip->url.toLocalFile()).value_or(-100), -60.0);
     // With the server gone the next start fails readably instead of hanging,
     // and still deletes the last clip: its recording is over.
     const auto error = recorder.start();
