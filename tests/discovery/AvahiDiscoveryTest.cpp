@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 using namespace pealix;
@@ -76,7 +77,8 @@ TEST_F(AvahiDiscoveryTest, TurnsAnnouncedServicesIntoSpeakers)
     waitAllEstablished();
 
     // Through the store's entry point, which owns a discovery of its own.
-    const QList<Speaker> found = test::sortedById(QCoro::waitFor(discoverCastSpeakers(1.0)));
+    QList<Speaker> found = QCoro::waitFor(discoverCastSpeakers(1.0));
+    std::ranges::sort(found, {}, &Speaker::id);
     ASSERT_EQ(found.size(), 4);
     EXPECT_EQ(found.mid(0, 3), (QList<Speaker>{castSpeaker(u"Bare"_s, u"Bare"_s, u"127.0.0.1"_s, 8010),
                                                castSpeaker(u"Blank-id"_s, u"Den"_s, u"127.0.0.1"_s, 8011),

@@ -1,6 +1,5 @@
 #include "cast/ChromecastDiscovery.h"
 #include "net/DnsSdBrowser.h"
-#include "net/ServiceBrowser.h"
 
 #include "SpeakerFixtures.h"
 #include <QCoro/QCoroTask>
@@ -10,6 +9,8 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace pealix;
 using namespace Qt::StringLiterals;
@@ -94,9 +95,10 @@ TEST_F(ChromecastDiscoveryTest, ResolvesEachDeviceOnceAndKeepsTheFirstOfASharedI
     m_browser->announce(u"Gone"_s, {std::nullopt}, 40);
 
     ChromecastDiscovery discovery(m_browser);
-    EXPECT_EQ(test::sortedById(QCoro::waitFor(discovery.discover(Window))),
-              (QList<Speaker>{castSpeaker(u"abc"_s, u"Kitchen speaker"_s, u"fe80::5"_s, 8009),
-                              castSpeaker(u"twin"_s, u"A"_s, u"10.1.1.1"_s, 1)}));
+    QList<Speaker> found = QCoro::waitFor(discovery.discover(Window));
+    std::ranges::sort(found, {}, &Speaker::id);
+    EXPECT_EQ(found, (QList<Speaker>{castSpeaker(u"abc"_s, u"Kitchen speaker"_s, u"fe80::5"_s, 8009),
+                                     castSpeaker(u"twin"_s, u"A"_s, u"10.1.1.1"_s, 1)}));
     EXPECT_EQ(m_resolved.count(u"Kitchen-1"_s), 1);
 }
 
@@ -118,16 +120,13 @@ TEST_F(ChromecastDiscoveryTest, AResolutionEndingAfterTheWindowIsIncludedAndEnds
     EXPECT_LT(clock.elapsed(), answerMs + 1000);
 }
 
-TEST(DnsSdBrowserWithoutBus, FindsNothingAndEndsWithTheWindow)
+TEST(DnsSdBrowserWithoutBus, FindsNothingAndEnds)
 {
     // No daemon listens there: every call fails at once, and the browse is simply empty.
     const QDBusConnection nowhere =
         QDBusConnection::connectToBus(u"unix:path=/nonexistent/pealix-test-bus"_s, u"nowhere"_s);
     ChromecastDiscovery discovery(new net::DnsSdBrowser(ChromecastDiscovery::ServiceType, nowhere));
-    QElapsedTimer clock;
-    clock.start();
     EXPECT_TRUE(QCoro::waitFor(discovery.discover(Window)).isEmpty());
-    EXPECT_GE(clock.elapsed(), qint64(Window * 1000));
 }
 
 } // namespace

@@ -2,8 +2,6 @@
 
 #include "model/Speaker.h"
 
-#include <algorithm>
-
 namespace pealix::test {
 
 inline Speaker castSpeaker(const QString &id, const QString &name, const QString &host = "127.0.0.1",
@@ -15,12 +13,6 @@ inline Speaker castSpeaker(const QString &id, const QString &name, const QString
 inline Speaker sonosSpeaker(const QString &id, const QString &name)
 {
     return {"sonos:" + id, SpeakerKind::Sonos, name, "127.0.0.1", 1400, id};
-}
-
-inline QList<Speaker> sortedById(QList<Speaker> speakers)
-{
-    std::ranges::sort(speakers, {}, &Speaker::id);
-    return speakers;
 }
 
 } // namespace pealix::test

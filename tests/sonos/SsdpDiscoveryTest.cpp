@@ -58,7 +58,7 @@ protected:
                             quint16 port = 0)
     {
         m_players.push_back(std::make_unique<FakeSonosPlayer>(QHostAddress(QLatin1String(address)), port));
-        m_players.back()->descriptions[kPath] = FakeSonosPlayer::deviceDescription(room, udn);
+        m_players.back()->responses[kPath] = FakeSonosPlayer::deviceDescription(room, udn);
         return *m_players.back();
     }
 

@@ -46,6 +46,7 @@ public:
     static constexpr char kUri[] = "x-sonosapi-stream:s24940?sid=254&amp;flags=8224";
     static constexpr char kMetadata[] = "&lt;DIDL-Lite&gt;&lt;item id=&quot;-1&quot;&gt;&lt;dc:title&gt;Ann "
                                         "&amp;amp; Bo&lt;/dc:title&gt;&lt;/item&gt;&lt;/DIDL-Lite&gt;";
+    // A GET for a path answers with the response stored under that path.
     QHash<QString, QByteArray> responses{
         {u"GetMediaInfo"_s, QByteArray("<NrTracks>12</NrTracks><CurrentURI>") + kUri +
                                 "</CurrentURI><CurrentURIMetaData>" + kMetadata + "</CurrentURIMetaData>"},
@@ -54,8 +55,7 @@ public:
         {u"GetTransportInfo"_s, "<CurrentTransportState>PLAYING</CurrentTransportState>"},
         {u"GetVolume"_s, "<CurrentVolume>23</CurrentVolume>"},
     };
-    QHash<QString, Behaviour> behaviour;     // by action or GET path; Answer when absent
-    QHash<QString, QByteArray> descriptions; // by GET path
+    QHash<QString, Behaviour> behaviour; // by action or GET path; Answer when absent
     QList<Request> requests;
     QStringList actions; // the SOAP action of each request, empty for GET
 
@@ -107,7 +107,7 @@ private:
         const bool get = request.action.isEmpty();
         const QByteArray name = request.action.toUtf8();
         const QByteArray body =
-            get ? descriptions.value(request.path)
+            get ? responses.value(request.path)
                 : "<?xml version=\"1.0\"?><s:Envelope "
                   "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><u:" +
                       name + "Response xmlns:u=\"urn:schemas-upnp-org:service:AVTransport:1\">" +
@@ -120,7 +120,7 @@ private:
         case Behaviour::Fault: // the normal answer under a fault status: only the status can reject it
             return httpResponse(500, body);
         default:
-            return httpResponse(get && !descriptions.contains(request.path) ? 404 : 200, body);
+            return httpResponse(get && !responses.contains(request.path) ? 404 : 200, body);
         }
     }
 
