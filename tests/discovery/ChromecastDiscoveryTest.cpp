@@ -85,8 +85,7 @@ TEST(ChromecastDiscoveryRules, IdentityFromNonEmptyTxtValues)
 
 TEST_F(ChromecastDiscoveryTest, ResolvesEachDeviceOnceAndKeepsTheFirstOfASharedId)
 {
-    const FakeBrowser::Answer kitchen{
-        ResolvedService{u"fe80::5%eth0"_s, 8009, {"fn=Kitchen speaker", "id=abc"}}};
+    const FakeBrowser::Answer kitchen{ResolvedService{u"fe80::5%eth0"_s, 8009, {"fn=Kitchen", "id=abc"}}};
     m_browser->announce(u"Kitchen-1"_s, kitchen, 0, 1);
     m_browser->announce(u"Kitchen-1"_s, kitchen, 0, 2); // the same instance on a second interface
     // Twin-B answers first, yet Twin-A was reported first and is the one kept.
@@ -97,7 +96,7 @@ TEST_F(ChromecastDiscoveryTest, ResolvesEachDeviceOnceAndKeepsTheFirstOfASharedI
     ChromecastDiscovery discovery(m_browser);
     QList<Speaker> found = QCoro::waitFor(discovery.discover(Window));
     std::ranges::sort(found, {}, &Speaker::id);
-    EXPECT_EQ(found, (QList<Speaker>{castSpeaker(u"abc"_s, u"Kitchen speaker"_s, u"fe80::5"_s, 8009),
+    EXPECT_EQ(found, (QList<Speaker>{castSpeaker(u"abc"_s, u"Kitchen"_s, u"fe80::5"_s, 8009),
                                      castSpeaker(u"twin"_s, u"A"_s, u"10.1.1.1"_s, 1)}));
     EXPECT_EQ(m_resolved.count(u"Kitchen-1"_s), 1);
 }

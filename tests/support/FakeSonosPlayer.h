@@ -50,8 +50,7 @@ public:
     QHash<QString, QByteArray> responses{
         {u"GetMediaInfo"_s, QByteArray("<NrTracks>12</NrTracks><CurrentURI>") + kUri +
                                 "</CurrentURI><CurrentURIMetaData>" + kMetadata + "</CurrentURIMetaData>"},
-        {u"GetPositionInfo"_s,
-         "<Track>5</Track><TrackURI>x-file-cifs://nas/a.flac</TrackURI><RelTime>0:02:17</RelTime>"},
+        {u"GetPositionInfo"_s, "<Track>5</Track><RelTime>0:02:17</RelTime>"},
         {u"GetTransportInfo"_s, "<CurrentTransportState>PLAYING</CurrentTransportState>"},
         {u"GetVolume"_s, "<CurrentVolume>23</CurrentVolume>"},
     };
@@ -64,9 +63,8 @@ public:
     {
         return "<?xml version=\"1.0\"?>\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\"><device><deviceType>"
                "urn:schemas-upnp-org:device:ZonePlayer:1</deviceType><friendlyName>Sonos One</friendlyName>" +
-               (udn.isNull() ? QByteArray() : "<UDN>" + udn + "</UDN>") +
                (roomName.isNull() ? QByteArray() : "<roomName>" + roomName + "</roomName>") +
-               "</device></root>";
+               (udn.isNull() ? QByteArray() : "<UDN>" + udn + "</UDN>") + "</device></root>";
     }
 
 private:

@@ -14,8 +14,7 @@ inline QString sandboxRefusal(const char *marker)
         return QStringLiteral("%1 is not set: not started by the sandbox script").arg(QLatin1String(marker));
     for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces())
         if (!interface.flags().testFlag(QNetworkInterface::IsLoopBack))
-            return QStringLiteral("interface %1 is not loopback: not a private namespace")
-                .arg(interface.name());
+            return QStringLiteral("interface %1 is not loopback").arg(interface.name());
     if (QFile::symLinkTarget(QStringLiteral("/proc/self/ns/net")) ==
         QFile::symLinkTarget(QStringLiteral("/proc/1/ns/net")))
         return QStringLiteral("running in the root network namespace");
