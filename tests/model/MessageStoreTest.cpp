@@ -7,27 +7,26 @@
 #include <gtest/gtest.h>
 
 using namespace pealix;
+using namespace Qt::StringLiterals;
 
 namespace {
 class MessageStoreTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        m_clip = m_dir.filePath(QStringLiteral("clip.m4a"));
-        writeFile(m_clip, clipBytes());
-        m_folder = m_dir.filePath(QStringLiteral("support/Pealix/Messages"));
-    }
+    void SetUp() override { writeFile(m_clip, clipBytes()); }
 
     static QByteArray clipBytes() { return QByteArray("\0\0\0\x20" "ftypM4A clip bytes", 22).repeated(5000); }
-
     static void writeFile(const QString &path, const QByteArray &bytes)
     {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes);
     }
-
+    static QByteArray readFile(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
     static QStringList titles(const MessageStore &store)
     {
         QStringList result;
@@ -35,131 +34,85 @@ protected:
             result << message.title;
         return result;
     }
-
-    QStringList folderEntries() const
-    {
-        return QDir(m_folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-    }
+    QString inFolder(const QString &name) const { return QDir(m_folder).filePath(name); }
+    QStringList folderEntries() const { return QDir(m_folder).entryList(QDir::Files | QDir::Hidden); }
 
     QTemporaryDir m_dir;
-    QString m_clip;
-    QString m_folder;
+    QString m_clip = m_dir.filePath(u"clip.m4a"_s);
+    QString m_folder = m_dir.filePath(u"support/Pealix/Messages"_s);
 };
 } // namespace
 
-TEST_F(MessageStoreTest, RepeatedTitlesAreNumberedAndCopiedByteForByte)
+TEST_F(MessageStoreTest, TitlesBecomeFreeNumberedNamesAndCopiesAreExact)
 {
-    EXPECT_EQ(MessageStore::defaultFolder(), qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Pealix/Messages"));
+    EXPECT_EQ(MessageStore::defaultFolder(), qEnvironmentVariable("XDG_DATA_HOME") + u"/Pealix/Messages"_s);
     MessageStore store(m_folder); // creates the folder
-    EXPECT_TRUE(store.messages().isEmpty());
+    writeFile(inFolder(u"Dinner.m4a"_s), "precious"); // someone else's file: never replaced
     QSignalSpy changed(&store, &MessageStore::messagesChanged);
-    for (int i = 0; i < 3; ++i)
-        store.save(m_clip, QStringLiteral("Dinner"));
-    store.save(m_clip, QString());
-    store.save(m_clip, QString());
+    for (const QString &title : {u"Dinner"_s, u"Dinner"_s, QString(), QString(), u"a/b:c"_s, u"x//y"_s, u"   "_s})
+        store.save(m_clip, title);
 
-    EXPECT_EQ(titles(store), (QStringList{QStringLiteral("Dinner"), QStringLiteral("Dinner 2"),
-                                          QStringLiteral("Dinner 3"), QStringLiteral("Message"),
-                                          QStringLiteral("Message 2")}));
-    EXPECT_EQ(changed.count(), 5);
-    const SavedMessage &second = store.messages().at(1);
-    EXPECT_EQ(second.id, QStringLiteral("Dinner 2.m4a"));
-    EXPECT_EQ(second.url, QUrl::fromLocalFile(QDir(m_folder).filePath(QStringLiteral("Dinner 2.m4a"))));
-    QFile copy(second.url.toLocalFile());
-    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
-    EXPECT_EQ(copy.readAll(), clipBytes());
+    EXPECT_EQ(titles(store), (QStringList{u"   "_s, u"Dinner"_s, u"Dinner 2"_s, u"Dinner 3"_s, u"Message"_s,
+                                          u"Message 2"_s, u"a-b-c"_s, u"x--y"_s}));
+    EXPECT_EQ(changed.count(), 7);
+    EXPECT_EQ(readFile(inFolder(u"Dinner.m4a"_s)), QByteArray("precious"));
+    const SavedMessage &second = store.messages().at(2);
+    EXPECT_EQ(second.id, u"Dinner 2.m4a"_s);
+    EXPECT_EQ(second.url, QUrl::fromLocalFile(inFolder(u"Dinner 2.m4a"_s)));
+    EXPECT_EQ(readFile(second.url.toLocalFile()), clipBytes());
     EXPECT_TRUE(QFile::exists(m_clip)); // the clip stays where it was
-    // Nothing but the messages themselves is left in the folder.
-    EXPECT_EQ(folderEntries().size(), 5);
-}
-
-TEST_F(MessageStoreTest, SeparatorsBecomeHyphensAndSpacesAreKept)
-{
-    MessageStore store(m_folder);
-    store.save(m_clip, QStringLiteral("a/b:c"));
-    store.save(m_clip, QStringLiteral("x//y"));
-    store.save(m_clip, QStringLiteral("   "));
-    EXPECT_EQ(titles(store), (QStringList{QStringLiteral("   "), QStringLiteral("a-b-c"), QStringLiteral("x--y")}));
+    EXPECT_EQ(folderEntries().size(), 8); // no temporary files left behind
 }
 
 TEST_F(MessageStoreTest, OnlyLowerCaseM4aFilesAreListedSortedByCodePoints)
 {
-    QDir().mkpath(m_folder + QStringLiteral("/Folder.m4a"));
-    for (const char *name : {"Zebra.m4a", "apple.m4a", "Note.M4A", "Note.wav", ".hidden.m4a", ".m4a",
-                             "b.c.m4a", "\xef\xbf\xbd.m4a", "\xf0\x9f\x90\x9d.m4a"})
-        writeFile(QDir(m_folder).filePath(QString::fromUtf8(name)), "x");
+    QDir().mkpath(inFolder(u"Folder.m4a"_s));
+    for (const char *name : {"Zebra.m4a", "apple.m4a", "Note.M4A", "Note.wav", ".hidden.m4a", ".m4a", "b.c.m4a",
+                             "\xef\xbf\xbd.m4a", "\xf0\x9f\x90\x9d.m4a"})
+        writeFile(inFolder(QString::fromUtf8(name)), "x");
     MessageStore store(m_folder);
     // U+FFFD sorts before U+1F41D by code point, though not by UTF-16 unit.
-    EXPECT_EQ(titles(store), (QStringList{QStringLiteral(".hidden"), QStringLiteral("Zebra"),
-                                          QStringLiteral("apple"), QStringLiteral("b.c"),
-                                          QString::fromUtf8("\xef\xbf\xbd"),
-                                          QString::fromUtf8("\xf0\x9f\x90\x9d")}));
+    EXPECT_EQ(titles(store), (QStringList{u".hidden"_s, u"Zebra"_s, u"apple"_s, u"b.c"_s,
+                                          QString::fromUtf8("\xef\xbf\xbd"), QString::fromUtf8("\xf0\x9f\x90\x9d")}));
 }
 
-TEST_F(MessageStoreTest, AnExistingFileIsNeverReplaced)
+TEST_F(MessageStoreTest, ALongTitleIsCutOnACharacterBoundaryToFitTheNameLimit)
 {
     MessageStore store(m_folder);
-    writeFile(QDir(m_folder).filePath(QStringLiteral("Dinner.m4a")), "precious");
-    store.save(m_clip, QStringLiteral("Dinner"));
-    QFile original(QDir(m_folder).filePath(QStringLiteral("Dinner.m4a")));
-    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
-    EXPECT_EQ(original.readAll(), QByteArray("precious"));
-    EXPECT_EQ(titles(store), (QStringList{QStringLiteral("Dinner"), QStringLiteral("Dinner 2")}));
-}
-
-TEST_F(MessageStoreTest, ALongTitleIsShortenedOnACharacterBoundary)
-{
-    MessageStore store(m_folder);
-    // 100 three-byte characters: 300 bytes, over the 255-byte name limit.
-    const QString title = QString(100, QChar(0x20AC));
+    const QString title(100, QChar(0x20AC)); // 300 bytes of UTF-8, over the 255-byte limit
     store.save(m_clip, title);
     store.save(m_clip, title);
-    ASSERT_EQ(store.messages().size(), 2);
-    for (const SavedMessage &message : store.messages()) {
-        const QByteArray name = message.id.toUtf8();
-        EXPECT_LE(name.size(), 255);
-        EXPECT_TRUE(title.startsWith(message.title.section(QLatin1Char(' '), 0, 0)));
-        EXPECT_FALSE(message.title.contains(QChar::ReplacementCharacter));
-    }
     const QString kept(83, QChar(0x20AC)); // 249 bytes, the most that fits beside " 2.m4a"
-    EXPECT_EQ(store.messages().at(0).id, kept + QStringLiteral(".m4a"));
-    EXPECT_EQ(store.messages().at(1).id, kept + QStringLiteral(" 2.m4a"));
-}
+    ASSERT_EQ(store.messages().size(), 2);
+    EXPECT_EQ(store.messages().at(0).id, kept + u".m4a"_s);
+    EXPECT_EQ(store.messages().at(1).id, kept + u" 2.m4a"_s);
 
-TEST(MessageFileNameTest, CutsNeverSplitACharacter)
-{
     const QString bees = QString::fromUtf8("\xf0\x9f\x90\x9d").repeated(3); // 12 bytes, 6 UTF-16 units
-    EXPECT_EQ(MessageStore::fileName(bees, 1, 16), bees + QStringLiteral(".m4a"));
-    EXPECT_EQ(MessageStore::fileName(bees, 1, 15), bees.left(4) + QStringLiteral(".m4a"));
-    EXPECT_EQ(MessageStore::fileName(bees, 12, 14), bees.left(2) + QStringLiteral(" 12.m4a"));
-    EXPECT_EQ(MessageStore::fileName(bees, 1, 4), QStringLiteral(".m4a"));
+    EXPECT_EQ(MessageStore::fileName(bees, 1, 16), bees + u".m4a"_s);
+    EXPECT_EQ(MessageStore::fileName(bees, 1, 15), bees.left(4) + u".m4a"_s);
+    EXPECT_EQ(MessageStore::fileName(bees, 12, 14), bees.left(2) + u" 12.m4a"_s);
+    EXPECT_EQ(MessageStore::fileName(bees, 1, 4), u".m4a"_s);
 }
 
-TEST_F(MessageStoreTest, DeletingAGoneFileOnlyRefreshesTheList)
+TEST_F(MessageStoreTest, FailuresLeaveTheListAsTheFolderShowsIt)
 {
     MessageStore store(m_folder);
-    store.save(m_clip, QStringLiteral("One"));
-    store.save(m_clip, QStringLiteral("Two"));
+    store.save(m_clip, u"One"_s);
+    store.save(m_clip, u"Two"_s);
     const SavedMessage one = store.messages().at(0);
     ASSERT_TRUE(QFile::remove(one.url.toLocalFile()));
     store.deleteMessage(store.messages().at(1));
-    EXPECT_TRUE(store.messages().isEmpty());
-    store.deleteMessage(one);
-    EXPECT_TRUE(store.messages().isEmpty());
-}
-
-TEST_F(MessageStoreTest, AFolderThatCannotExistGivesAnEmptyListAndSavesNothing)
-{
-    // A regular file where a parent folder should be: creation fails even for root.
-    writeFile(m_dir.filePath(QStringLiteral("blocker")), "x");
-    MessageStore store(m_dir.filePath(QStringLiteral("blocker/Pealix/Messages")));
-    store.save(m_clip, QStringLiteral("Lost"));
-    store.reload();
+    store.deleteMessage(one); // already gone
     EXPECT_TRUE(store.messages().isEmpty());
 
-    MessageStore usable(m_folder);
-    usable.save(m_dir.filePath(QStringLiteral("no-such-clip.m4a")), QStringLiteral("Ghost"));
-    EXPECT_TRUE(usable.messages().isEmpty());
+    store.save(m_dir.filePath(u"no-such-clip.m4a"_s), u"Ghost"_s);
+    EXPECT_TRUE(store.messages().isEmpty());
     EXPECT_TRUE(folderEntries().isEmpty()); // no half-made file either
-}
 
+    // A regular file where a parent folder should be: creation fails even for root.
+    writeFile(m_dir.filePath(u"blocker"_s), "x");
+    MessageStore impossible(m_dir.filePath(u"blocker/Pealix/Messages"_s));
+    impossible.save(m_clip, u"Lost"_s);
+    impossible.reload();
+    EXPECT_TRUE(impossible.messages().isEmpty());
+}
