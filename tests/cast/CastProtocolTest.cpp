@@ -13,16 +13,12 @@ using CastProtocol::Message;
 
 namespace {
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
+const auto hex = [](const char *text) { return QByteArray::fromHex(text); };
 
 // A body without its length prefix; the encoder's exact bytes are pinned down below.
-QByteArray body(const Message &m)
-{
+const auto body = [](const Message &m) {
     return CastProtocol::encode(m.source, m.destination, m.namespace_, m.payload).mid(4);
-}
+};
 
 const Message reference{"sender-0", "receiver-0", "urn:x-cast:com.google.cast.tp.heartbeat",
                         R"({"type":"PING"})"};
@@ -40,49 +36,49 @@ TEST(CastProtocol, EncodesExactBytes)
     // Lengths are UTF-8 byte counts written as varints.
     EXPECT_EQ(CastProtocol::encode("s", "d", "n", QString(200, u'x')).right(203).left(3).toHex(), "32c801");
     EXPECT_EQ(CastProtocol::encode(u"é𝄞"_s, {}, {}, {}).mid(6, 8).toHex(), "1206" + QByteArray("é𝄞").toHex());
-
     for (const auto &[value, varint] :
          {std::pair{0ull, "00"}, {127ull, "7f"}, {128ull, "8001"}, {~0ull, "ffffffffffffffffff01"}}) {
         QByteArray out = "x";
         CastProtocol::appendVarint(value, out);
         EXPECT_EQ(out.mid(1).toHex(), varint) << value;
     }
-    QByteArray field;
-    CastProtocol::appendStringField(31, u"ab"_s, field);
-    EXPECT_EQ(field.toHex(), "fa026162");
 }
 
 TEST(CastProtocol, DecodeToleratesEveryDeviation)
 {
-    const QByteArray src = body({"src", "", "", ""});
-    const QByteArray sdn = body({"s", "d", "n", ""}).chopped(2); // without the payload field
     const std::tuple<const char *, QByteArray, Message> rows[] = {
         {"unknown varint, length, fixed32/64 fields around the used ones",
          hex("0807 2801 3a03010203 4a026869 6d01020304 710102030405060708 58ffffffffffffffffff01") +
              body(reference) + hex("3a00 2805"),
          reference},
-        {"a later field replaces an earlier one",
-         body({"a", "b", "c", "first"}) + body({"", "", "", "second"}),
-         {"", "", "", "second"}},
-        {"cut inside a value",
-         body({"src", "dst", "ns", "0123456789"}).chopped(4),
-         {"src", "dst", "ns", "012345"}},
-        {"cut inside a key", src + hex("80"), {"src", "", "", ""}},
-        {"cut inside a length", src + hex("3280"), {"src", "", "", ""}},
-        {"cut inside a fixed64", src + hex("0901020304"), {"src", "", "", ""}},
+        {"later fields win", body({"a", "b", "c", "1st"}) + body({"", "", "", "2nd"}), {"", "", "", "2nd"}},
+        {"cut inside a value", body({"s", "d", "n", "0123456789"}).chopped(4), {"s", "d", "n", "012345"}},
+        {"cut inside a fixed64", hex("1201") + "s" + hex("0901020304"), {"s", "", "", ""}},
         {"length beyond the body", hex("32ffffffff0f") + "abc", {"", "", "", "abc"}},
-        {"empty", {}, {}},
-        {"group start ends decoding", sdn + hex("23 3203") + "abc", {"s", "d", "n", ""}},
-        {"wire type 7 ends decoding", sdn + hex("27 3203") + "abc", {"s", "d", "n", ""}},
+        {"group start ends decoding", hex("1201") + "s" + hex("23 3203") + "abc", {"s", "", "", ""}},
         {"invalid UTF-8 is repaired",
          hex("1201ff 1a02") + "ok" + hex("3207 61c32862eda080"),
          {u"\uFFFD"_s, "ok", "", u"a\uFFFD(b\uFFFD\uFFFD\uFFFD"_s}},
     };
     for (const auto &[what, bytes, expected] : rows)
         EXPECT_EQ(CastProtocol::decode(bytes), expected) << what;
+
+    // Every prefix of a valid body yields prefixes of its fields, and random bytes decode harmlessly.
+    std::mt19937 rng(7);
+    const QByteArray valid = body(reference);
+    for (int round = 0; round < 2000; ++round) {
+        const Message m = CastProtocol::decode(valid.left(round % (valid.size() + 1)));
+        EXPECT_TRUE(reference.source.startsWith(m.source) &&
+                    reference.destination.startsWith(m.destination) &&
+                    reference.namespace_.startsWith(m.namespace_) && reference.payload.startsWith(m.payload))
+            << round;
+        QByteArray garbage(round % 64, Qt::Uninitialized);
+        std::generate(garbage.begin(), garbage.end(), rng);
+        (void)CastProtocol::decode(garbage);
+    }
 }
 
-TEST(CastProtocol, RandomMessagesRoundTripAndGarbageDecodesHarmlessly)
+TEST(CastProtocol, RandomMessagesSurviveEncodingAndAnySplitOfTheStream)
 {
     std::mt19937 rng(20240501);
     const auto randomString = [&rng] {
@@ -93,43 +89,19 @@ TEST(CastProtocol, RandomMessagesRoundTripAndGarbageDecodesHarmlessly)
         }
         return s;
     };
-    for (int round = 0; round < 500; ++round) {
-        const Message m{randomString(), randomString(), randomString(), randomString()};
-        const QByteArray frame = CastProtocol::encode(m.source, m.destination, m.namespace_, m.payload);
-        ASSERT_EQ(CastProtocol::decode(frame.mid(4)), m) << round;
-    }
-
-    const QByteArray valid = body(reference);
-    for (int round = 0; round < 2000; ++round) {
-        QByteArray bytes(std::uniform_int_distribution<int>(0, 64)(rng), Qt::Uninitialized);
-        for (char &c : bytes)
-            c = char(rng());
-        (void)CastProtocol::decode(bytes);
-        // Every prefix of a valid body yields prefixes of its fields.
-        const Message cut = CastProtocol::decode(valid.left(round % (valid.size() + 1)));
-        EXPECT_TRUE(
-            reference.source.startsWith(cut.source) && reference.destination.startsWith(cut.destination) &&
-            reference.namespace_.startsWith(cut.namespace_) && reference.payload.startsWith(cut.payload))
-            << round;
-    }
-}
-
-TEST(CastFrameReader, RandomSplitsGiveTheSameFramesInOrder)
-{
-    std::mt19937 rng(99);
-    std::vector<QByteArray> bodies;
+    std::vector<Message> messages;
     QByteArray stream;
     for (int i = 0; i < 200; ++i) {
-        // An empty body now and then, else bodies of up to 3000 bytes.
-        const QByteArray frame = i % 50 == 7 ? hex("00000000")
-                                             : CastProtocol::encode(QString::number(i), "d", "n",
-                                                                    QString(int(rng() % 3000), u'p'));
-        bodies.push_back(frame.mid(4));
-        stream.append(frame);
+        // An empty body now and then.
+        const Message m =
+            i % 50 == 7 ? Message{} : Message{randomString(), randomString(), randomString(), randomString()};
+        messages.push_back(m);
+        stream += i % 50 == 7 ? QByteArray(4, 0)
+                              : CastProtocol::encode(m.source, m.destination, m.namespace_, m.payload);
     }
     for (int round = 0; round < 20; ++round) {
         CastFrameReader reader;
-        std::vector<QByteArray> seen;
+        std::vector<Message> seen;
         // Small pieces in the first round split every length prefix.
         const unsigned maxChunk = round == 0 ? 3 : 5000;
         for (qsizetype pos = 0; pos < stream.size();) {
@@ -137,10 +109,9 @@ TEST(CastFrameReader, RandomSplitsGiveTheSameFramesInOrder)
             reader.append(QByteArrayView(stream).sliced(pos, chunk));
             pos += chunk;
             while (auto frame = reader.takeFrame())
-                seen.push_back(*frame);
+                seen.push_back(CastProtocol::decode(*frame));
         }
-        ASSERT_EQ(seen, bodies) << round;
-        EXPECT_EQ(reader.buffered(), 0);
+        ASSERT_EQ(seen, messages) << round;
     }
 }
 
