@@ -41,29 +41,21 @@ protected:
         }
     }
 
-    // `host` empty means this machine's own name.
-    void publish(const QString &name, quint16 port, const QStringList &txt = {}, const QString &host = {})
+    void publish(const QString &name, quint16 port, const QStringList &txt = {},
+                 const QStringList &options = {})
     {
         auto &process = *m_publishers.emplace_back(std::make_unique<QProcess>());
         process.setProcessChannelMode(QProcess::MergedChannels);
-        const QStringList hostOption = host.isEmpty() ? QStringList() : QStringList{"--host=" + host};
         process.start(u"avahi-publish-service"_s,
-                      QStringList{u"--service"_s} + hostOption +
-                          QStringList{name, u"_googlecast._tcp"_s, QString::number(port)} + txt);
-    }
-
-    // Blocks until the daemon confirms every device published so far.
-    void waitAllEstablished()
-    {
-        for (const auto &publisher : m_publishers)
-            ASSERT_TRUE(publisher->waitForReadyRead(10'000) && publisher->readAll().contains("Established"));
+                      options + QStringList{name, u"_googlecast._tcp"_s, QString::number(port)} + txt);
     }
 
     std::vector<std::unique_ptr<QProcess>> m_publishers;
 };
 
-TEST_F(AvahiDiscoveryTest, TurnsAnnouncedServicesIntoSpeakers)
+TEST_F(AvahiDiscoveryTest, FindsDevicesAnnouncedInTheWindowAndTheDeadlineCutsHangingOnes)
 {
+    constexpr double Window = 1.0;
     QElapsedTimer clock;
     clock.start();
     EXPECT_TRUE(QCoro::waitFor(ChromecastDiscovery().discover(0.5)).isEmpty());
@@ -74,36 +66,29 @@ TEST_F(AvahiDiscoveryTest, TurnsAnnouncedServicesIntoSpeakers)
     publish(u"Blank-id"_s, 8011, {"id=", "fn=Den"});
     publish(u"Twin-A"_s, 8021, {"id=twin", "fn=A"});
     publish(u"Twin-B"_s, 8022, {"id=twin", "fn=B"});
-    waitAllEstablished();
+    for (const auto &publisher : m_publishers)
+        ASSERT_TRUE(publisher->waitForReadyRead(10'000) && publisher->readAll().contains("Established"));
 
     // Through the store's entry point, which owns a discovery of its own.
-    QList<Speaker> found = QCoro::waitFor(discoverCastSpeakers(1.0));
-    std::ranges::sort(found, {}, &Speaker::id);
-    ASSERT_EQ(found.size(), 4);
-    EXPECT_EQ(found.mid(0, 3), (QList<Speaker>{castSpeaker(u"Bare"_s, u"Bare"_s, u"127.0.0.1"_s, 8010),
-                                               castSpeaker(u"Blank-id"_s, u"Den"_s, u"127.0.0.1"_s, 8011),
-                                               castSpeaker(u"abc"_s, u"Kitchen speaker"_s)}));
-    // Two services with one id make one speaker, and a consistent one.
-    EXPECT_TRUE(found[3] == castSpeaker(u"twin"_s, u"A"_s, u"127.0.0.1"_s, 8021) ||
-                found[3] == castSpeaker(u"twin"_s, u"B"_s, u"127.0.0.1"_s, 8022));
-}
-
-TEST_F(AvahiDiscoveryTest, OnlyDevicesAppearingInTheWindowCountAndTheDeadlineCutsHangingOnes)
-{
-    constexpr double Window = 1.0;
-    ChromecastDiscovery discovery;
-    QElapsedTimer clock;
-    clock.start();
-    auto task = discovery.discover(Window);
+    clock.restart();
+    auto scan = discoverCastSpeakers(Window);
     publish(u"During"_s, 8030, {"fn=During"});
     // A service whose host has no address: resolving it outlasts the hard deadline.
-    publish(u"Ghost"_s, 8031, {"fn=Ghost"}, u"ghost.local"_s);
+    publish(u"Ghost"_s, 8031, {}, {u"--host=ghost.local"_s});
     // Announced after the window, while the ghost keeps the discovery open.
     QTimer::singleShot(int(Window * 1000) + 300, [this] { publish(u"After"_s, 8032); });
-
-    EXPECT_EQ(QCoro::waitFor(task),
-              QList<Speaker>{castSpeaker(u"During"_s, u"During"_s, u"127.0.0.1"_s, 8030)});
+    QList<Speaker> found = QCoro::waitFor(scan);
     EXPECT_GE(clock.elapsed(), qint64((Window + ChromecastDiscovery::GraceSeconds) * 1000));
+
+    std::ranges::sort(found, {}, &Speaker::id);
+    ASSERT_EQ(found.size(), 5);
+    EXPECT_EQ(found.mid(0, 4), (QList<Speaker>{castSpeaker(u"Bare"_s, u"Bare"_s, u"127.0.0.1"_s, 8010),
+                                               castSpeaker(u"Blank-id"_s, u"Den"_s, u"127.0.0.1"_s, 8011),
+                                               castSpeaker(u"During"_s, u"During"_s, u"127.0.0.1"_s, 8030),
+                                               castSpeaker(u"abc"_s, u"Kitchen speaker"_s)}));
+    // Two services with one id make one speaker, and a consistent one.
+    EXPECT_TRUE(found[4] == castSpeaker(u"twin"_s, u"A"_s, u"127.0.0.1"_s, 8021) ||
+                found[4] == castSpeaker(u"twin"_s, u"B"_s, u"127.0.0.1"_s, 8022));
 }
 
 } // namespace

@@ -20,9 +20,8 @@ public:
     struct Request
     {
         QString path;
-        QByteArray soapAction;
-        QByteArray contentType;
-        QString action; // the name after "#" in SOAPACTION; empty for GET
+        QString action;  // the name after "#" in SOAPACTION; empty for GET
+        QByteArray head; // request line and headers
         QString body;
     };
 
@@ -40,6 +39,7 @@ public:
 
     QString host() const { return m_server.serverAddress().toString(); }
     quint16 port() const { return m_server.serverPort(); }
+    QString url(const QString &path) const { return u"http://%1:%2%3"_s.arg(host()).arg(port()).arg(path); }
 
     // What the player reports by action: the inner XML of its response element, as sent,
     // escaped where a real player escapes.
@@ -61,38 +61,25 @@ public:
     // Omits UDN or roomName when null.
     static QByteArray deviceDescription(const QByteArray &roomName, const QByteArray &udn)
     {
-        return "<?xml version=\"1.0\"?>\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\"><device><deviceType>"
-               "urn:schemas-upnp-org:device:ZonePlayer:1</deviceType><friendlyName>Sonos One</friendlyName>" +
+        return "<root><device><friendlyName>Sonos One</friendlyName>" +
                (roomName.isNull() ? QByteArray() : "<roomName>" + roomName + "</roomName>") +
                (udn.isNull() ? QByteArray() : "<UDN>" + udn + "</UDN>") + "</device></root>";
     }
 
 private:
-    static QByteArray httpResponse(int status, const QByteArray &body)
-    {
-        return "HTTP/1.1 " + QByteArray::number(status) + (status == 200 ? " OK" : " Error") +
-               "\r\nContent-Type: text/xml\r\nContent-Length: " + QByteArray::number(body.size()) +
-               "\r\nConnection: close\r\n\r\n" + body;
-    }
-
     void onData(QTcpSocket *socket, QByteArray &buffer)
     {
         buffer += socket->readAll();
         const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
-        const QString head = QString::fromLatin1(buffer.left(headEnd));
-        const auto header = [&head](QLatin1StringView name) {
-            const qsizetype at = head.indexOf("\r\n"_L1 + name + ':', 0, Qt::CaseInsensitive);
-            return at < 0 ? QByteArray()
-                          : head.mid(at + name.size() + 3).section(u'\r', 0, 0).trimmed().toUtf8();
-        };
-        const qint64 length = header("Content-Length"_L1).toLongLong();
+        const QByteArray head = buffer.left(headEnd);
+        const qsizetype at = head.toLower().indexOf("\ncontent-length:");
+        const qint64 length = at < 0 ? 0 : head.mid(at + 16).split('\r').first().trimmed().toLongLong();
         if (headEnd < 0 || buffer.size() < headEnd + 4 + length)
             return;
-        const QByteArray soapAction = header("SOAPACTION"_L1);
-        requests.append({head.section(u' ', 1, 1), soapAction, header("Content-Type"_L1),
-                         QString::fromUtf8(soapAction).section(u'#', 1).remove(u'"'),
+        const QString action = QString::fromLatin1(head).section(u'#', 1).section(u'"', 0, 0);
+        requests.append({QString::fromLatin1(head.split(' ').value(1)), action, head,
                          QString::fromUtf8(buffer.mid(headEnd + 4, length))});
-        actions << requests.last().action;
+        actions << action;
         // An empty answer is a hang: the connection stays open and nothing is said.
         if (const QByteArray reply = answer(requests.last()); !reply.isEmpty()) {
             socket->write(reply);
@@ -110,16 +97,18 @@ private:
                   "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><u:" +
                       name + "Response xmlns:u=\"urn:schemas-upnp-org:service:AVTransport:1\">" +
                       responses.value(request.action) + "</u:" + name + "Response></s:Body></s:Envelope>";
-        switch (behaviour.value(get ? request.path : request.action)) {
-        case Behaviour::Hang:
+        const Behaviour mode = behaviour.value(get ? request.path : request.action);
+        if (mode == Behaviour::Hang)
             return {};
-        case Behaviour::Garbage:
+        if (mode == Behaviour::Garbage)
             return "\x01\x02 SONOS? \xff\xfe\r\n\r\n<CurrentURI>garbage</CurrentURI>";
-        case Behaviour::Fault: // the normal answer under a fault status: only the status can reject it
-            return httpResponse(500, body);
-        default:
-            return httpResponse(get && !responses.contains(request.path) ? 404 : 200, body);
-        }
+        // A fault carries the normal answer: only the status can reject it.
+        const int status = mode == Behaviour::Fault                   ? 500
+                           : get && !responses.contains(request.path) ? 404
+                                                                      : 200;
+        return "HTTP/1.1 " + QByteArray::number(status) + (status == 200 ? " OK" : " Error") +
+               "\r\nContent-Type: text/xml\r\nContent-Length: " + QByteArray::number(body.size()) +
+               "\r\nConnection: close\r\n\r\n" + body;
     }
 
     QTcpServer m_server;
