@@ -6,39 +6,20 @@
 #include "engine/AudioFileDuration.h"
 #include "engine/AudioPowerMeter.h"
 #include "recorder/M4aProbe.h"
-#include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QCoro/QCoroProcess>
 #include <QCoro/QCoroSignal>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <gtest/gtest.h>
-
 using namespace pealix;
 using namespace Qt::StringLiterals;
-using pealix::test::runProgram;
+using namespace pealix::test;
 
 namespace {
-
-QCoro::Task<bool> playIntoMicrophone(QString wav)
-{
-    QProcess player;
-    player.start(pealix::test::findProgram(u"paplay"_s), {u"-d"_s, u"vmic_sink"_s, wav});
-    const bool done = co_await qCoro(player).waitForFinished(std::chrono::seconds(15));
-    co_return done &&player.exitCode() == 0;
-}
-
-QCoro::Task<> awaitTicks(QTimer *timer, int count)
-{
-    for (int i = 0; i < count; ++i)
-        co_await qCoro(timer, &QTimer::timeout);
-}
 
 class AudioRecorderTest : public ::testing::Test
 {
@@ -47,9 +28,9 @@ protected:
     {
         m_vmic = QFileInfo(qEnvironmentVariable("PULSE_SERVER").mid(5)).absolutePath();
         PEALIX_REQUIRE(QFileInfo::exists(m_vmic + u"/native"_s),
-                       "no private PulseAudio server from pulse-fixture.sh");
-        PEALIX_REQUIRE(pealix::test::havePrograms(u"espeak-ng paplay pactl ffprobe ffmpeg"_s.split(' ')),
-                       "needs espeak-ng, paplay, pactl, ffprobe and ffmpeg");
+                       "no PulseAudio server from pulse-fixture.sh");
+        PEALIX_REQUIRE(havePrograms(u"espeak-ng paplay pactl ffprobe ffmpeg"_s.split(' ')),
+                       "programs missing");
         m_ticks.start(60); // the broadcaster polls the meter every 60 ms
         ASSERT_TRUE(runProgram(u"espeak-ng"_s,
                                {u"-w"_s, m_speech, u"Dinner is ready, everybody come down please"_s}));
@@ -59,30 +40,41 @@ protected:
     QTemporaryDir m_dir;
     const QString m_speech = m_dir.filePath(u"speech.wav"_s);
     QTimer m_ticks;
+
+    bool playSpeechIntoMicrophone()
+    {
+        QProcess player;
+        player.start(findProgram(u"paplay"_s), {u"-d"_s, u"vmic_sink"_s, m_speech});
+        return QCoro::waitFor(qCoro(player).waitForFinished(std::chrono::seconds(15))) &&
+               player.exitCode() == 0;
+    }
+
+    void awaitTicks(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            QCoro::waitFor(qCoro(&m_ticks, &QTimer::timeout));
+    }
 };
 
 TEST_F(AudioRecorderTest, speechIsRecordedAsAMonoAacClipWithMatchingLengthAndLevels)
 {
     AudioRecorder recorder;
-    const auto error = recorder.start();
-    ASSERT_FALSE(error) << error->description.toStdString();
-
+    ASSERT_FALSE(recorder.start());
+    AudioCaptureSession *session = recorder.recorder();
     float loudest = AudioPowerMeter::silenceFloor;
-    QObject::connect(&m_ticks, &QTimer::timeout, [&] {
-        if (AudioCaptureSession *session = recorder.recorder()) {
-            session->updateMeters();
-            loudest = std::max(loudest, session->averagePower(0));
-        }
+    QObject::connect(&m_ticks, &QTimer::timeout, session, [&] {
+        session->updateMeters();
+        loudest = std::max(loudest, session->averagePower(0));
     });
-    ASSERT_TRUE(QCoro::waitFor(playIntoMicrophone(m_speech)));
+    ASSERT_TRUE(playSpeechIntoMicrophone());
     EXPECT_GT(loudest, -40.0f);
     // Long enough for the end of the speech to pass through the sound server.
-    QCoro::waitFor(awaitTicks(&m_ticks, 10));
-    EXPECT_EQ(recorder.recorder()->averagePower(0), AudioPowerMeter::silenceFloor);
+    awaitTicks(10);
+    EXPECT_EQ(session->averagePower(0), AudioPowerMeter::silenceFloor);
     const auto clip = recorder.stop();
     ASSERT_TRUE(clip);
     EXPECT_GE(clip->duration, audioFileDuration(m_speech).value_or(1e9));
-    EXPECT_TRUE(pealix::test::isMonoAacM4a(clip->url.toLocalFile(), clip->duration, 0.15));
+    EXPECT_TRUE(isMonoAacM4a(clip->url.toLocalFile(), clip->duration, 0.15));
 }
 
 TEST_F(AudioRecorderTest, shortClipsPlayAndStartingAnyRecorderDeletesTheLastClip)
@@ -91,7 +83,6 @@ TEST_F(AudioRecorderTest, shortClipsPlayAndStartingAnyRecorderDeletesTheLastClip
     ASSERT_FALSE(first.start());
     const auto clip = first.stop(); // well under 100 ms of audio
     ASSERT_TRUE(clip);
-    EXPECT_NEAR(audioFileDuration(clip->url.toLocalFile()).value_or(-1), clip->duration, 0.01);
     // ffmpeg reads and decodes it without an error (a clip of a few samples may decode to none).
     EXPECT_TRUE(runProgram(u"ffmpeg"_s, QStringList{u"-xerror"_s, u"-i"_s, clip->url.toLocalFile()}
                                             << u"-f null -"_s.split(' ')));
@@ -108,12 +99,10 @@ TEST_F(AudioRecorderTest, shortClipsPlayAndStartingAnyRecorderDeletesTheLastClip
     EXPECT_EQ(temporary.entryList({u".pealix-clip-*"_s}, QDir::Files | QDir::Hidden), QStringList());
 
     // A temporary folder that cannot hold files fails the start with its name.
-    QFile notAFolder(m_dir.filePath(u"plain-file"_s));
-    ASSERT_TRUE(notAFolder.open(QIODevice::WriteOnly));
-    qputenv("TMPDIR", notAFolder.fileName().toUtf8());
+    qputenv("TMPDIR", m_speech.toUtf8());
     const auto error = first.start();
     ASSERT_TRUE(error);
-    EXPECT_TRUE(error->description.contains(notAFolder.fileName())) << error->description.toStdString();
+    EXPECT_TRUE(error->description.contains(m_speech)) << error->description.toStdString();
 }
 
 TEST_F(AudioRecorderTest, microphoneVanishingMidRecordingStillYieldsTheCapturedClip)
@@ -127,35 +116,26 @@ TEST_F(AudioRecorderTest, microphoneVanishingMidRecordingStillYieldsTheCapturedC
     ASSERT_TRUE(module);
     qputenv("PULSE_SERVER", "unix:" + socket.toUtf8());
     AudioRecorder recorder;
-    const bool played = !recorder.start() && QCoro::waitFor(playIntoMicrophone(m_speech));
+    const bool played = !recorder.start() && playSpeechIntoMicrophone();
     ASSERT_TRUE(runProgram(u"pactl"_s, {u"unload-module"_s, QString::fromLatin1(module->trimmed())}));
     ASSERT_TRUE(played);
 
-    QCoro::waitFor(awaitTicks(&m_ticks, 3));
+    awaitTicks(3);
     const double captured = recorder.recorder()->currentTime();
     EXPECT_GT(captured, 0.5);
     const auto clip = recorder.stop();
     ASSERT_TRUE(clip);
     EXPECT_DOUBLE_EQ(clip->duration, captured);
     EXPECT_NEAR(audioFileDuration(clip->url.toLocalFile()).value_or(-1), clip->duration, 0.01);
-    EXPECT_GT(pealix::test::decodedMeanVolume(clip->url.toLocalFile()).value_or(-100), -60.0);
+    EXPECT_GT(decodedMeanVolume(clip->url.toLocalFile()).value_or(-100), -60.0);
     // With the server gone the next start fails readably instead of hanging,
-    // and still deletes the last clip: its recording is over.
-    const auto error = recorder.start();
-    ASSERT_TRUE(error);
-    EXPECT_FALSE(error->description.trimmed().isEmpty());
-    EXPECT_FALSE(QFile::exists(clip->url.toLocalFile()));
-}
-
-TEST(AudioRecorderNoServerTest, startFailsReadablyAndLeavesNothingBehind)
-{
-    qputenv("PULSE_SERVER", "unix:/nonexistent/pealix-no-server/native");
-    AudioRecorder recorder;
+    // leaves no capture behind, and still deletes the last clip: its recording is over.
     const auto error = recorder.start();
     ASSERT_TRUE(error);
     EXPECT_FALSE(error->description.trimmed().isEmpty());
     EXPECT_EQ(recorder.recorder(), nullptr);
     EXPECT_FALSE(recorder.stop());
+    EXPECT_FALSE(QFile::exists(clip->url.toLocalFile()));
 }
 
 } // namespace
