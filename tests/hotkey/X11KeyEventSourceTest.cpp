@@ -4,7 +4,6 @@
 // every earlier event has been handled (one connection delivers in order).
 #include "engine/x11/X11KeyEventSource.h"
 #include "engine/HotkeyManager.h"
-#include "model/HotkeyConfig.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -50,17 +49,16 @@ protected:
     void SetUp() override
     {
         const QByteArray display = xvfbDisplay(qEnvironmentVariable("PEALIX_XVFB_STATE"));
-        PEALIX_REQUIRE(display.startsWith(':'), "no Xvfb display from xvfb-fixture.sh (is xvfb installed?)");
-        PEALIX_REQUIRE(test::havePrograms({u"xdotool"_s}), "xdotool is not installed");
+        PEALIX_REQUIRE(display.startsWith(':') && test::havePrograms({u"xdotool"_s}), "no Xvfb or xdotool");
         qputenv("DISPLAY", display); // for xdotool and the other client
+        m_source = new X11KeyEventSource(display);
         std::vector<std::unique_ptr<KeyEventSource>> sources;
-        sources.push_back(std::make_unique<X11KeyEventSource>(display));
-        m_source = static_cast<X11KeyEventSource *>(sources.back().get());
+        sources.emplace_back(m_source);
         QObject::connect(m_source, &KeyEventSource::keyEvent, [this](const KeyEvent &event, bool pressed) {
             if (event.keyCode == Escape)
                 m_escapeReleases += !pressed;
             else if (pressed)
-                m_keysDown.push_back(event);
+                m_keysDown.push_back(event.keyCode);
         });
         m_manager.emplace(HotkeyConfig::defaultChord(), std::move(sources));
         m_manager->setOnPress([this] { m_log += 'P'; });
@@ -76,33 +74,29 @@ protected:
     void type(const QString &commands)
     {
         const int before = m_escapeReleases;
-        ASSERT_EQ(QProcess::execute(u"xdotool"_s, (commands + u" key Escape"_s).split(' ')), 0)
-            << "xdotool failed";
-        ASSERT_TRUE(processEventsUntil([&] { return m_escapeReleases > before; }))
-            << "the X server's key events did not arrive";
+        ASSERT_EQ(QProcess::execute(u"xdotool"_s, (commands + u" key Escape"_s).split(' ')), 0);
+        ASSERT_TRUE(processEventsUntil([&] { return m_escapeReleases > before; })) << "no X key events";
     }
 
     X11KeyEventSource *m_source = nullptr;
     std::optional<HotkeyManager> m_manager;
-    std::vector<KeyEvent> m_keysDown; // every press but Escape's, as the source reported it
+    std::vector<quint32> m_keysDown; // the key code of every press but Escape's
     int m_escapeReleases = 0;
     std::string m_log; // "P" for each press of the chord, "R" for each release
 };
 
 // The whole scenario runs while a window of another client has the focus.
-TEST_F(X11HotkeyTest, ChordHoldsFromModifiersAndKeyToTheKeysReleaseWhateverHasTheFocus)
+TEST_F(X11HotkeyTest, ChordHoldsUntilTheKeysReleaseWhateverHasTheFocusAndEveryKeyMaps)
 {
     Display *x = XOpenDisplay(nullptr);
     ASSERT_NE(x, nullptr);
-    // Without a window manager a mapped window is viewable once XSync returns.
+    // Without a window manager a mapped window is viewable once XSync returns;
+    // the second XSync has the focus set before xdotool's keys arrive.
     const Window window = XCreateSimpleWindow(x, DefaultRootWindow(x), 10, 10, 200, 100, 0, 0, 0);
     XMapRaised(x, window);
     XSync(x, False);
     XSetInputFocus(x, window, RevertToPointerRoot, CurrentTime);
-    Window focused = 0;
-    int revert = 0;
-    XGetInputFocus(x, &focused, &revert);
-    ASSERT_EQ(focused, window);
+    XSync(x, False);
 
     type(u"key grave keydown Alt_L key grave keyup Alt_L"_s);
     EXPECT_EQ(m_log, "") << "the key alone, or with Alt only, is no chord";
@@ -123,40 +117,31 @@ TEST_F(X11HotkeyTest, ChordHoldsFromModifiersAndKeyToTheKeysReleaseWhateverHasTh
     type(u"key grave keyup Super_L Alt_L"_s);
     EXPECT_EQ(m_log, "PRPR");
     XCloseDisplay(x);
-}
 
-TEST_F(X11HotkeyTest, KeysMapToTheChordNumbering)
-{
     // X keycode (evdev code + 8) and key code: first the keys the Hotkey
     // settings offer (grave, Space, B, H, T, F13-F15), then A, Q, O, Z, 1, 9, 0, F1, F10, F11, F12.
     const std::pair<unsigned, quint32> expected[] = {
         {49, 50},   {65, 49},   {56, 11},   {43, 4},    {28, 17},   {191, 105}, {192, 107},
         {193, 113}, {38, 0x00}, {24, 0x0C}, {32, 0x1F}, {52, 0x06}, {10, 0x12}, {18, 0x19},
         {19, 0x1D}, {67, 0x7A}, {76, 0x6D}, {95, 0x67}, {96, 0x6F}};
-    const char *names[] = {"`", "Space", "B", "H", "T", "F13", "F14", "F15"};
     QString tap = u"key"_s;
     for (const auto &[xKeycode, keyCode] : expected)
         tap += u' ' + QString::number(xKeycode);
+    m_keysDown.clear();
     type(tap);
     ASSERT_EQ(m_keysDown.size(), std::size(expected));
     for (size_t i = 0; i < std::size(expected); ++i)
-        EXPECT_EQ(m_keysDown[i].keyCode, expected[i].second) << "X keycode " << expected[i].first;
-    for (size_t i = 0; i < std::size(names); ++i)
-        EXPECT_EQ(HotkeyConfig::keyName(expected[i].second).toStdString(), names[i]);
+        EXPECT_EQ(m_keysDown[i], expected[i].second) << "X keycode " << expected[i].first;
 }
 
-TEST(X11KeyEventSourceLifetime, WithoutAnXServerNothingIsInstalledAndTheReasonIsGiven)
+TEST(X11KeyEventSourceLifetime, WithoutAnXServerNothingIsInstalledAndLosingItEndsTheSourceNotTheProcess)
 {
     qputenv("DISPLAY", "unix:65123"); // no server listens on this local socket
     HotkeyManager manager;
     manager.start();
     EXPECT_FALSE(manager.isMonitoring());
-    EXPECT_TRUE(manager.monitoringProblem().contains(u"X display"_s))
-        << manager.monitoringProblem().toStdString();
-}
+    EXPECT_TRUE(manager.monitoringProblem().contains(u"X display"_s));
 
-TEST(X11KeyEventSourceLifetime, LosingTheServerEndsTheSourceNotTheProcess)
-{
     PEALIX_REQUIRE(test::havePrograms({u"Xvfb"_s}), "Xvfb is not installed");
     QTemporaryDir state;
     const QString script = QStringLiteral(PEALIX_XVFB_SCRIPT), stateDir = state.filePath(u"xvfb"_s);
