@@ -20,41 +20,20 @@ using namespace pealix;
 using namespace Qt::StringLiterals;
 using test::castSpeaker;
 
-namespace {
-
-class AvahiDiscoveryTest : public ::testing::Test
+TEST(AvahiDiscoveryTest, FindsDevicesAnnouncedInTheWindowAndTheDeadlineCutsHangingOnes)
 {
-protected:
-    void SetUp() override
-    {
-        const QString refusal = test::sandboxRefusal("PEALIX_MDNS_SANDBOX");
-        PEALIX_REQUIRE(refusal.isEmpty(),
-                       "refusing to browse outside the mDNS sandbox: " + refusal.toStdString());
-    }
-
-    // Ending a publisher (by its PID) lets it withdraw its service.
-    void TearDown() override
-    {
-        for (const auto &publisher : m_publishers) {
-            publisher->terminate();
-            publisher->waitForFinished(3000);
-        }
-    }
-
-    void publish(const QString &name, quint16 port, const QStringList &txt = {},
-                 const QStringList &options = {})
-    {
-        auto &process = *m_publishers.emplace_back(std::make_unique<QProcess>());
+    const QString refusal = test::sandboxRefusal("PEALIX_MDNS_SANDBOX");
+    PEALIX_REQUIRE(refusal.isEmpty(),
+                   "refusing to browse outside the mDNS sandbox: " + refusal.toStdString());
+    std::vector<std::unique_ptr<QProcess>> publishers;
+    const auto publish = [&publishers](const QString &name, quint16 port, const QStringList &txt = {},
+                                       const QStringList &options = {}) {
+        auto &process = *publishers.emplace_back(std::make_unique<QProcess>());
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(u"avahi-publish-service"_s,
                       options + QStringList{name, u"_googlecast._tcp"_s, QString::number(port)} + txt);
-    }
+    };
 
-    std::vector<std::unique_ptr<QProcess>> m_publishers;
-};
-
-TEST_F(AvahiDiscoveryTest, FindsDevicesAnnouncedInTheWindowAndTheDeadlineCutsHangingOnes)
-{
     constexpr double Window = 1.0;
     QElapsedTimer clock;
     clock.start();
@@ -66,7 +45,7 @@ TEST_F(AvahiDiscoveryTest, FindsDevicesAnnouncedInTheWindowAndTheDeadlineCutsHan
     publish(u"Blank-id"_s, 8011, {"id=", "fn=Den"});
     publish(u"Twin-A"_s, 8021, {"id=twin", "fn=A"});
     publish(u"Twin-B"_s, 8022, {"id=twin", "fn=B"});
-    for (const auto &publisher : m_publishers)
+    for (const auto &publisher : publishers)
         ASSERT_TRUE(publisher->waitForReadyRead(10'000) && publisher->readAll().contains("Established"));
 
     // Through the store's entry point, which owns a discovery of its own.
@@ -76,7 +55,7 @@ TEST_F(AvahiDiscoveryTest, FindsDevicesAnnouncedInTheWindowAndTheDeadlineCutsHan
     // A service whose host has no address: resolving it outlasts the hard deadline.
     publish(u"Ghost"_s, 8031, {}, {u"--host=ghost.local"_s});
     // Announced after the window, while the ghost keeps the discovery open.
-    QTimer::singleShot(int(Window * 1000) + 300, [this] { publish(u"After"_s, 8032); });
+    QTimer::singleShot(int(Window * 1000) + 300, [&publish] { publish(u"After"_s, 8032); });
     QList<Speaker> found = QCoro::waitFor(scan);
     EXPECT_GE(clock.elapsed(), qint64((Window + ChromecastDiscovery::GraceSeconds) * 1000));
 
@@ -89,6 +68,10 @@ TEST_F(AvahiDiscoveryTest, FindsDevicesAnnouncedInTheWindowAndTheDeadlineCutsHan
     // Two services with one id make one speaker, and a consistent one.
     EXPECT_TRUE(found[4] == castSpeaker(u"twin"_s, u"A"_s, u"127.0.0.1"_s, 8021) ||
                 found[4] == castSpeaker(u"twin"_s, u"B"_s, u"127.0.0.1"_s, 8022));
-}
 
-} // namespace
+    // Ending a publisher (by its PID) lets it withdraw its service.
+    for (const auto &publisher : publishers) {
+        publisher->terminate();
+        publisher->waitForFinished(3000);
+    }
+}

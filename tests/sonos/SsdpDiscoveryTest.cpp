@@ -15,15 +15,13 @@
 #include <QCoro/QCoroTask>
 #include <gtest/gtest.h>
 
-#include <memory>
-
 using namespace pealix;
 using namespace Qt::StringLiterals;
 using test::FakeSonosPlayer;
 
 namespace {
 
-const QString kPath = u"/xml/device_description.xml"_s;
+const QString kPath = FakeSonosPlayer::kDescriptionPath;
 const QHostAddress kGroup(u"239.255.255.250"_s);
 
 // Each reply or advertisement carries one location line pointing at a fake player's description.
@@ -42,39 +40,34 @@ TEST(SsdpDiscoveryTest, FindsPlayersFromRepliesAndAdvertisements)
     const QString peers = qEnvironmentVariable("PEALIX_NODE_PEERS");
     PEALIX_REQUIRE(test::havePrograms({u"node"_s}) && QFile::exists(peers + "/node_modules/node-ssdp"),
                    "node and the node-ssdp package (npm ci in tests/sonos) are needed");
-    std::vector<std::unique_ptr<FakeSonosPlayer>> players;
-    const auto player = [&players](const char *address, const QByteArray &room, const QByteArray &udn,
-                                   quint16 port = 0) -> FakeSonosPlayer & {
-        auto &player = *players.emplace_back(std::make_unique<FakeSonosPlayer>(QHostAddress(address), port));
-        player.responses[kPath] = FakeSonosPlayer::deviceDescription(room, udn);
-        return player;
-    };
 
     // An independent responder announcing one more player.
-    auto &office = player("127.0.0.3", "Office", "uuid:RINCON_NODE1400");
+    FakeSonosPlayer office("127.0.0.3", "Office", "uuid:RINCON_NODE1400");
     qputenv("NODE_PATH", (peers + u"/node_modules"_s).toLocal8Bit());
     QProcess node;
     node.start(u"node"_s, {qEnvironmentVariable("PEALIX_SSDP_PEER"), office.url(kPath)});
     // It writes "ready" once it listens; on failure it only writes to stderr and ends.
     ASSERT_TRUE(QCoro::waitFor(qCoro(node).waitForReadyRead(std::chrono::seconds(20))));
 
-    auto &hall = player("127.0.0.9", "Hall", "uuid:RINCON_H1400");
-    auto &hung = player("127.0.0.8", "Never", "uuid:RINCON_N1400");
+    FakeSonosPlayer hall("127.0.0.9", "Hall", "uuid:RINCON_H1400");
+    FakeSonosPlayer hung("127.0.0.8", "Never", "uuid:RINCON_N1400");
     hung.behaviour[kPath] = FakeSonosPlayer::Behaviour::Hang;
-    auto &kitchen = player("127.0.0.2", "Kitchen", "uuid:RINCON_K1400");
-    auto &kitchenAgain = player("127.0.0.12", "Kitchen again", "uuid:RINCON_K1400");
-    auto &den = player("127.0.0.5", "\n  Den  ", {}, 80);
-    auto &roomless = player("127.0.0.6", {}, "uuid:RINCON_R1400");
-    auto &printer = player("127.0.0.7", "Printer", "uuid:PRINTER", 80);
+    FakeSonosPlayer kitchen("127.0.0.2", "Kitchen", "uuid:RINCON_K1400");
+    FakeSonosPlayer kitchenAgain("127.0.0.12", "Kitchen again", "uuid:RINCON_K1400");
+    FakeSonosPlayer den("127.0.0.5", "\n  Den  ", {}, 80);
+    FakeSonosPlayer roomless("127.0.0.6", {}, "uuid:RINCON_R1400");
+    FakeSonosPlayer printer("127.0.0.7", "Printer", "uuid:PRINTER", 80);
+    FakeSonosPlayer huge("127.0.0.10", {}, {});
+    huge.responses[kPath] = QByteArray(2 << 20, 'x') + "<roomName>Big</roomName><UDN>uuid:RINCON_BIG</UDN>";
 
     // Den's location has no port, so 80; the printer's does not look like a player's, and a line
     // starting with a space is no location header.
     const QList<QByteArray> locations = {
-        location("LOCATION", hung),         location("LOCATION", kitchen),
-        location("LoCaTiOn", kitchen),      location("LOCATION", kitchen),
-        location("Location", kitchenAgain), "LOCATION: http://127.0.0.5/xml/device_description.xml",
-        location("location", roomless),     "LOCATION: http://127.0.0.7:80/printer.xml",
-        " " + location("LOCATION", printer)};
+        location("LOCATION", hung),          location("LOCATION", kitchen),
+        location("LoCaTiOn", kitchen),       location("LOCATION", kitchen),
+        location("Location", kitchenAgain),  "LOCATION: http://127.0.0.5/xml/device_description.xml",
+        location("location", roomless),      "LOCATION: http://127.0.0.7:80/printer.xml",
+        " " + location("LOCATION", printer), location("LOCATION", huge)};
     // The players' SSDP side: records every M-SEARCH and answers it with one unicast reply per location.
     QUdpSocket responder;
     QList<QByteArray> searches;
@@ -121,7 +114,7 @@ TEST(SsdpDiscoveryTest, FindsPlayersFromRepliesAndAdvertisements)
                             found(kitchen, u"RINCON_K1400"_s, u"Kitchen"_s),
                             found(office, u"RINCON_NODE1400"_s, u"Office"_s)}));
     // Each distinct location is fetched once; the printer never.
-    for (const auto *fetched : {&kitchen, &kitchenAgain, &hung, &roomless})
+    for (const auto *fetched : {&kitchen, &kitchenAgain, &hung, &roomless, &huge})
         EXPECT_EQ(fetched->requests.size(), 1) << fetched->host().toStdString();
     EXPECT_TRUE(printer.requests.isEmpty());
 }

@@ -37,10 +37,21 @@ public:
         m_server.listen(address, port);
     }
 
+    // A player that serves only its device description, which omits roomName or UDN when null.
+    FakeSonosPlayer(const char *address, const QByteArray &roomName, const QByteArray &udn, quint16 port = 0)
+        : FakeSonosPlayer(QHostAddress(QLatin1String(address)), port)
+    {
+        responses = {{kDescriptionPath,
+                      "<root><device><friendlyName>Sonos One</friendlyName>" +
+                          (roomName.isNull() ? QByteArray() : "<roomName>" + roomName + "</roomName>") +
+                          (udn.isNull() ? QByteArray() : "<UDN>" + udn + "</UDN>") + "</device></root>"}};
+    }
+
     QString host() const { return m_server.serverAddress().toString(); }
     quint16 port() const { return m_server.serverPort(); }
     QString url(const QString &path) const { return u"http://%1:%2%3"_s.arg(host()).arg(port()).arg(path); }
 
+    static inline const QString kDescriptionPath = u"/xml/device_description.xml"_s;
     // What the player reports by action: the inner XML of its response element, as sent,
     // escaped where a real player escapes.
     static constexpr char kUri[] = "x-sonosapi-stream:s24940?sid=254&amp;flags=8224";
@@ -57,14 +68,6 @@ public:
     QHash<QString, Behaviour> behaviour; // by action or GET path; Answer when absent
     QList<Request> requests;
     QStringList actions; // the SOAP action of each request, empty for GET
-
-    // Omits UDN or roomName when null.
-    static QByteArray deviceDescription(const QByteArray &roomName, const QByteArray &udn)
-    {
-        return "<root><device><friendlyName>Sonos One</friendlyName>" +
-               (roomName.isNull() ? QByteArray() : "<roomName>" + roomName + "</roomName>") +
-               (udn.isNull() ? QByteArray() : "<UDN>" + udn + "</UDN>") + "</device></root>";
-    }
 
 private:
     void onData(QTcpSocket *socket, QByteArray &buffer)
@@ -89,24 +92,21 @@ private:
 
     QByteArray answer(const Request &request) const
     {
-        const bool get = request.action.isEmpty();
+        const QString key = request.action.isEmpty() ? request.path : request.action;
         const QByteArray name = request.action.toUtf8();
         const QByteArray body =
-            get ? responses.value(request.path)
-                : "<?xml version=\"1.0\"?><s:Envelope "
-                  "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><u:" +
-                      name + "Response xmlns:u=\"urn:schemas-upnp-org:service:AVTransport:1\">" +
-                      responses.value(request.action) + "</u:" + name + "Response></s:Body></s:Envelope>";
-        const Behaviour mode = behaviour.value(get ? request.path : request.action);
+            request.action.isEmpty()
+                ? responses.value(key)
+                : "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><u:" + name +
+                      "Response>" + responses.value(key) + "</u:" + name + "Response></s:Body></s:Envelope>";
+        const Behaviour mode = behaviour.value(key);
         if (mode == Behaviour::Hang)
             return {};
         if (mode == Behaviour::Garbage)
             return "\x01\x02 SONOS? \xff\xfe\r\n\r\n<CurrentURI>garbage</CurrentURI>";
         // A fault carries the normal answer: only the status can reject it.
-        const int status = mode == Behaviour::Fault                   ? 500
-                           : get && !responses.contains(request.path) ? 404
-                                                                      : 200;
-        return "HTTP/1.1 " + QByteArray::number(status) + (status == 200 ? " OK" : " Error") +
+        return QByteArray(mode == Behaviour::Fault ? "HTTP/1.1 500 Internal Server Error"
+                                                   : "HTTP/1.1 200 OK") +
                "\r\nContent-Type: text/xml\r\nContent-Length: " + QByteArray::number(body.size()) +
                "\r\nConnection: close\r\n\r\n" + body;
     }
