@@ -9,7 +9,6 @@ using namespace pealix;
 namespace {
 
 constexpr quint32 Grave = 50;
-constexpr quint32 Option = HotkeyConfig::Option;
 constexpr quint32 Chord = HotkeyConfig::Option | HotkeyConfig::Command;
 
 // A manager over two key sources, a system-wide and a local one, whose events
@@ -45,11 +44,11 @@ TEST(HotkeyManager, MatchingRules)
         {"repeats while held", {}, {press, press, press}, "P", true},
         {"doubled release, then a new hold", {}, {press, release, release, press, release}, "PRPR", false},
         {"missing modifiers, another key, a release without a press", {},
-         {{Grave, Option, true}, {Grave, HotkeyConfig::Command, true}, {Grave + 1, Chord, true}, release}, "", false},
+         {{Grave, HotkeyConfig::Option, true}, {Grave, HotkeyConfig::Command, true}, {Grave + 1, Chord, true}, release}, "", false},
         {"extra modifiers and non-chord flags (Caps Lock, keypad); a bare release", {},
          {{Grave, Chord | HotkeyConfig::Shift, true}, {Grave, 0, false}, {Grave, Chord | 0x10000 | 0x200000, true}}, "PRP", true},
         // Command's own key-up is another key and ends nothing.
-        {"modifier released first", {}, {press, {55, Option, false}}, "P", true},
+        {"modifier released first", {}, {press, {55, HotkeyConfig::Option, false}}, "P", true},
         {"codes of 65536 and above", {65536 + Grave, Chord}, {press, {65536 + Grave, Chord, true}}, "", false},
         {"the largest code", {65535, 0}, {{65535, 0, true}}, "P", true},
     };

@@ -43,51 +43,36 @@ QByteArray xvfbDisplay(const QString &stateDir)
     return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
 }
 
-class X11HotkeyTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        const QByteArray display = xvfbDisplay(qEnvironmentVariable("PEALIX_XVFB_STATE"));
-        PEALIX_REQUIRE(display.startsWith(':') && test::havePrograms({u"xdotool"_s}), "no Xvfb or xdotool");
-        qputenv("DISPLAY", display); // for xdotool and the other client
-        m_source = new X11KeyEventSource(display);
-        std::vector<std::unique_ptr<KeyEventSource>> sources;
-        sources.emplace_back(m_source);
-        QObject::connect(m_source, &KeyEventSource::keyEvent, [this](const KeyEvent &event, bool pressed) {
-            if (event.keyCode == Escape)
-                m_escapeReleases += !pressed;
-            else if (pressed)
-                m_keysDown.push_back(event.keyCode);
-        });
-        m_manager.emplace(HotkeyConfig::defaultChord(), std::move(sources));
-        m_manager->setOnPress([this] { m_log += 'P'; });
-        m_manager->setOnRelease([this] { m_log += 'R'; });
-        m_manager->start();
-        ASSERT_TRUE(m_manager->isMonitoring()) << m_manager->monitoringProblem().toStdString();
-    }
-
-    // Leave nothing held for the next case, whatever this one did.
-    void TearDown() override { QProcess::execute(u"xdotool"_s, u"keyup grave Super_L Alt_L"_s.split(' ')); }
-
-    // Runs these xdotool commands and a tap of Escape, and waits for the Escape's release.
-    void type(const QString &commands)
-    {
-        const int before = m_escapeReleases;
-        ASSERT_EQ(QProcess::execute(u"xdotool"_s, (commands + u" key Escape"_s).split(' ')), 0);
-        ASSERT_TRUE(processEventsUntil([&] { return m_escapeReleases > before; })) << "no X key events";
-    }
-
-    X11KeyEventSource *m_source = nullptr;
-    std::optional<HotkeyManager> m_manager;
-    std::vector<quint32> m_keysDown; // the key code of every press but Escape's
-    int m_escapeReleases = 0;
-    std::string m_log; // "P" for each press of the chord, "R" for each release
-};
-
 // The whole scenario runs while a window of another client has the focus.
-TEST_F(X11HotkeyTest, ChordHoldsUntilTheKeysReleaseWhateverHasTheFocusAndEveryKeyMaps)
+TEST(X11KeyEventSource, ChordHoldsUntilTheKeysReleaseWhateverHasTheFocusAndEveryKeyMaps)
 {
+    const QByteArray display = xvfbDisplay(qEnvironmentVariable("PEALIX_XVFB_STATE"));
+    PEALIX_REQUIRE(display.startsWith(':') && test::havePrograms({u"xdotool"_s}), "no Xvfb or xdotool");
+    qputenv("DISPLAY", display);   // for xdotool and the other client
+    std::vector<quint32> keysDown; // the key code of every press but Escape's
+    int escapeReleases = 0;
+    std::string log; // "P" for each press of the chord, "R" for each release
+    auto *source = new X11KeyEventSource(display);
+    QObject::connect(source, &KeyEventSource::keyEvent, [&](const KeyEvent &event, bool pressed) {
+        if (event.keyCode == Escape)
+            escapeReleases += !pressed;
+        else if (pressed)
+            keysDown.push_back(event.keyCode);
+    });
+    std::vector<std::unique_ptr<KeyEventSource>> sources;
+    sources.emplace_back(source);
+    HotkeyManager manager(HotkeyConfig::defaultChord(), std::move(sources));
+    manager.setOnPress([&] { log += 'P'; });
+    manager.setOnRelease([&] { log += 'R'; });
+    manager.start();
+    ASSERT_TRUE(manager.isMonitoring()) << manager.monitoringProblem().toStdString();
+    // Runs these xdotool commands and a tap of Escape; true once the Escape's release has arrived.
+    const auto type = [&](const QString &commands) {
+        const int before = escapeReleases;
+        return QProcess::execute(u"xdotool"_s, (commands + u" key Escape"_s).split(' ')) == 0 &&
+               processEventsUntil([&] { return escapeReleases > before; });
+    };
+
     Display *x = XOpenDisplay(nullptr);
     ASSERT_NE(x, nullptr);
     // Without a window manager a mapped window is viewable once XSync returns;
@@ -98,24 +83,24 @@ TEST_F(X11HotkeyTest, ChordHoldsUntilTheKeysReleaseWhateverHasTheFocusAndEveryKe
     XSetInputFocus(x, window, RevertToPointerRoot, CurrentTime);
     XSync(x, False);
 
-    type(u"key grave keydown Alt_L key grave keyup Alt_L"_s);
-    EXPECT_EQ(m_log, "") << "the key alone, or with Alt only, is no chord";
+    ASSERT_TRUE(type(u"key grave keydown Alt_L key grave keyup Alt_L"_s));
+    EXPECT_EQ(log, "") << "the key alone, or with Alt only, is no chord";
     // Pressing a key that is already down is what the server's autorepeat sends.
-    m_keysDown.clear();
-    type(u"keydown Alt_L Super_L grave grave grave grave"_s);
-    EXPECT_EQ(m_log, "P");
-    EXPECT_EQ(m_keysDown.size(), 6u) << "Alt, Super and four presses of grave should have arrived";
+    keysDown.clear();
+    ASSERT_TRUE(type(u"keydown Alt_L Super_L grave grave grave grave"_s));
+    EXPECT_EQ(log, "P");
+    EXPECT_EQ(keysDown.size(), 6u) << "Alt, Super and four presses of grave should have arrived";
     // Letting go of Super before the key does not end the hold.
-    type(u"keyup Super_L grave Alt_L"_s);
-    EXPECT_EQ(m_log, "PR");
-    EXPECT_EQ(m_source->heldModifiers(), 0u);
+    ASSERT_TRUE(type(u"keyup Super_L grave Alt_L"_s));
+    EXPECT_EQ(log, "PR");
+    EXPECT_EQ(source->heldModifiers(), 0u);
 
     // Modifiers held before watching began count: a fresh start asks the server.
-    type(u"keydown Alt_L Super_L"_s);
-    m_manager->start();
-    EXPECT_EQ(m_source->heldModifiers(), Chord);
-    type(u"key grave keyup Super_L Alt_L"_s);
-    EXPECT_EQ(m_log, "PRPR");
+    ASSERT_TRUE(type(u"keydown Alt_L Super_L"_s));
+    manager.start();
+    EXPECT_EQ(source->heldModifiers(), Chord);
+    ASSERT_TRUE(type(u"key grave keyup Super_L Alt_L"_s));
+    EXPECT_EQ(log, "PRPR");
     XCloseDisplay(x);
 
     // X keycode (evdev code + 8) and key code: first the keys the Hotkey
@@ -127,11 +112,11 @@ TEST_F(X11HotkeyTest, ChordHoldsUntilTheKeysReleaseWhateverHasTheFocusAndEveryKe
     QString tap = u"key"_s;
     for (const auto &[xKeycode, keyCode] : expected)
         tap += u' ' + QString::number(xKeycode);
-    m_keysDown.clear();
-    type(tap);
-    ASSERT_EQ(m_keysDown.size(), std::size(expected));
+    keysDown.clear();
+    ASSERT_TRUE(type(tap));
+    ASSERT_EQ(keysDown.size(), std::size(expected));
     for (size_t i = 0; i < std::size(expected); ++i)
-        EXPECT_EQ(m_keysDown[i], expected[i].second) << "X keycode " << expected[i].first;
+        EXPECT_EQ(keysDown[i], expected[i].second) << "X keycode " << expected[i].first;
 }
 
 TEST(X11KeyEventSourceLifetime, WithoutAnXServerNothingIsInstalledAndLosingItEndsTheSourceNotTheProcess)
@@ -146,9 +131,7 @@ TEST(X11KeyEventSourceLifetime, WithoutAnXServerNothingIsInstalledAndLosingItEnd
     QTemporaryDir state;
     const QString script = QStringLiteral(PEALIX_XVFB_SCRIPT), stateDir = state.filePath(u"xvfb"_s);
     ASSERT_EQ(QProcess::execute(script, {u"start"_s, stateDir}), 0);
-    const QByteArray display = xvfbDisplay(stateDir);
-    ASSERT_TRUE(display.startsWith(':'));
-    X11KeyEventSource source(display);
+    X11KeyEventSource source(xvfbDisplay(stateDir));
     const bool started = source.start();
     ASSERT_EQ(QProcess::execute(script, {u"stop"_s, stateDir}), 0);
     ASSERT_TRUE(started);
