@@ -32,29 +32,24 @@ struct FakeDiscovery
     }
 };
 
-class SpeakerStoreTest : public ::testing::Test
+} // namespace
+
+TEST(SpeakerStoreTest, ScansBothAtOnceMergesSortsAndKeepsTheEnabledIdsSaved)
 {
-protected:
+    FakeDiscovery sonos, cast;
+    std::vector<std::unique_ptr<Preferences>> preferences; // earlier stores may still hold theirs
     // A store over freshly opened settings (in the test's own configuration folder), so it sees only
     // what was saved.
-    std::unique_ptr<SpeakerStore> reopen()
-    {
-        m_preferences.push_back(std::make_unique<Preferences>(std::make_unique<QSettings>()));
-        return std::make_unique<SpeakerStore>([this](double t) { return m_sonos.run(t); },
-                                              [this](double t) { return m_cast.run(t); },
-                                              *m_preferences.back());
-    }
+    const auto reopen = [&] {
+        preferences.push_back(std::make_unique<Preferences>(std::make_unique<QSettings>()));
+        return std::make_unique<SpeakerStore>([&sonos](double t) { return sonos.run(t); },
+                                              [&cast](double t) { return cast.run(t); }, *preferences.back());
+    };
 
-    FakeDiscovery m_sonos, m_cast;
-    std::vector<std::unique_ptr<Preferences>> m_preferences; // earlier stores may still hold theirs
-};
-
-TEST_F(SpeakerStoreTest, ScansBothAtOnceMergesSortsAndKeepsTheEnabledIdsSaved)
-{
-    m_sonos.answer = {sonosSpeaker(u"B"_s, u"Kitchen"_s), sonosSpeaker(u"C"_s, u"attic"_s),
-                      sonosSpeaker(u"D"_s, u"Bedroom"_s), sonosSpeaker(u"A"_s, u"Kitchen"_s),
-                      castSpeaker(u"x"_s, u"Loses"_s)};
-    m_cast.answer = {castSpeaker(u"z"_s, u"Zulu"_s), castSpeaker(u"x"_s, u"Wins"_s)};
+    sonos.answer = {sonosSpeaker(u"B"_s, u"Kitchen"_s), sonosSpeaker(u"C"_s, u"attic"_s),
+                    sonosSpeaker(u"D"_s, u"Bedroom"_s), sonosSpeaker(u"A"_s, u"Kitchen"_s),
+                    castSpeaker(u"x"_s, u"Loses"_s)};
+    cast.answer = {castSpeaker(u"z"_s, u"Zulu"_s), castSpeaker(u"x"_s, u"Wins"_s)};
     auto store = reopen();
     QStringList events;
     QObject::connect(store.get(), &SpeakerStore::isScanningChanged, store.get(),
@@ -67,14 +62,14 @@ TEST_F(SpeakerStoreTest, ScansBothAtOnceMergesSortsAndKeepsTheEnabledIdsSaved)
     auto first = store->scan();
     EXPECT_TRUE(store->scan().isReady());
     // Neither discovery has answered, yet both are running, each once, with 3-second windows.
-    EXPECT_EQ(m_sonos.timeouts + m_cast.timeouts, (QList<double>{3.0, 3.0}));
+    EXPECT_EQ(sonos.timeouts + cast.timeouts, (QList<double>{3.0, 3.0}));
 
     // The Cast answer arriving first must not end the scan early.
-    m_cast.gate.complete(true);
-    QCoro::waitFor(m_cast.answered);
+    cast.gate.complete(true);
+    QCoro::waitFor(cast.answered);
     EXPECT_TRUE(store->isScanning());
 
-    m_sonos.gate.complete(true);
+    sonos.gate.complete(true);
     QCoro::waitFor(first);
     EXPECT_EQ(events, (QStringList{"scanning", "sonos:D Bedroom", "sonos:A Kitchen", "sonos:B Kitchen",
                                    "cast:x Wins", "cast:z Zulu", "sonos:C attic", "idle"}));
@@ -88,11 +83,11 @@ TEST_F(SpeakerStoreTest, ScansBothAtOnceMergesSortsAndKeepsTheEnabledIdsSaved)
     EXPECT_EQ(reopen()->enabledIDs(), QSet<QString>{den.id});
 
     // Switched off at the wall: nothing found, the list empties, the choice stays.
-    m_sonos.answer = m_cast.answer = {};
+    sonos.answer = cast.answer = {};
     QCoro::waitFor(store->scan());
     EXPECT_TRUE(store->speakers().isEmpty());
     EXPECT_EQ(store->enabledIDs(), QSet<QString>{den.id});
-    m_sonos.answer = {den};
+    sonos.answer = {den};
     QCoro::waitFor(store->scan());
     EXPECT_EQ(store->enabledSpeakers(), QList<Speaker>{den});
 
@@ -103,9 +98,7 @@ TEST_F(SpeakerStoreTest, ScansBothAtOnceMergesSortsAndKeepsTheEnabledIdsSaved)
         {QVariantList{u"cast:x"_s, 7}, {}},
     };
     for (const auto &[value, loaded] : saved) {
-        m_preferences.back()->write(Preferences::EnabledSpeakerIDsKey, value);
+        preferences.back()->write(Preferences::EnabledSpeakerIDsKey, value);
         EXPECT_EQ(reopen()->enabledIDs(), loaded) << value.toString().toStdString();
     }
 }
-
-} // namespace

@@ -18,11 +18,14 @@ namespace {
 class SonosControlTest : public ::testing::Test
 {
 protected:
-    // The raw text of an argument in the last request for `action`.
+    // The raw text of an argument in a request, by its place or the last one for `action`.
+    QString argument(qsizetype index, const QString &name) const
+    {
+        return sonos::tagValue(name, player->requests.value(index).body).value_or(u"<none>"_s);
+    }
     QString lastArgument(const QString &action, const QString &name) const
     {
-        const qsizetype last = player->actions.lastIndexOf(action);
-        return sonos::tagValue(name, player->requests.value(last).body).value_or(u"<none>"_s);
+        return argument(player->actions.lastIndexOf(action), name);
     }
 
     Speaker sonosSpeaker(const QString &uuid, const QString &name, const QString &host) const
@@ -50,17 +53,12 @@ TEST_F(SonosControlTest, FullAnnouncementPutsThePlayerBackOnItsQueueTrack)
     EXPECT_EQ(player->actions, (QStringList{"GetMediaInfo", "GetPositionInfo", "GetTransportInfo",
                                             "GetVolume", "SetVolume", "SetAVTransportURI", "Play",
                                             "SetAVTransportURI", "SetVolume", "Seek", "Seek", "Play"}));
-    const std::tuple<int, const char *, const char *> sent[] = {
-        {5, "CurrentURI", "http://127.0.0.1:40000/clip.m4a?a=1&amp;b=2"},
-        {6, "Speed", "1"},
-        {7, "CurrentURI", "x-rincon-queue:RINCON_A1400#0"},
-        {9, "Unit", "TRACK_NR"},
-        {9, "Target", "5"},
-        {10, "Target", "0:02:17"},
-    };
-    for (const auto &[index, name, value] : sent)
-        EXPECT_EQ(sonos::tagValue(QString::fromLatin1(name), player->requests.value(index).body), value)
-            << index;
+    EXPECT_EQ(argument(5, u"CurrentURI"_s), u"http://127.0.0.1:40000/clip.m4a?a=1&amp;b=2"_s);
+    EXPECT_EQ(argument(6, u"Speed"_s), u"1"_s);
+    EXPECT_EQ(argument(7, u"CurrentURI"_s), u"x-rincon-queue:RINCON_A1400#0"_s);
+    // The queue's track first, then the time within it.
+    EXPECT_EQ(argument(9, u"Unit"_s) + ' ' + argument(9, u"Target"_s), u"TRACK_NR 5"_s);
+    EXPECT_EQ(argument(10, u"Unit"_s) + ' ' + argument(10, u"Target"_s), u"REL_TIME 0:02:17"_s);
     const QString setVolume =
         uR"(<?xml version="1.0" encoding="utf-8"?><s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/)"
         uR"(envelope/" s:encodingStyle="http://schemas.xmlsoap.org/soap/encoding/"><s:Body><u:SetVolume )"
@@ -77,7 +75,6 @@ TEST_F(SonosControlTest, FullAnnouncementPutsThePlayerBackOnItsQueueTrack)
                                               .arg(service, request.action)
                                               .toUtf8()))
             << request.head.toStdString();
-        EXPECT_EQ(sonos::tagValue(u"InstanceID"_s, request.body), u"0"_s) << request.action.toStdString();
     }
 }
 
@@ -108,7 +105,6 @@ TEST_F(SonosControlTest, RestoreSendsBackWhatThePlayerReportedAndOnlyAWholeVolum
               QString::fromLatin1(FakeSonosPlayer::kUri));
     EXPECT_EQ(lastArgument(u"SetAVTransportURI"_s, u"CurrentURIMetaData"_s),
               QString::fromLatin1(FakeSonosPlayer::kMetadata));
-    EXPECT_EQ(lastArgument(u"Seek"_s, u"Unit"_s), u"REL_TIME"_s);
 }
 
 TEST_F(SonosControlTest, BadAnswersAreNoAnswerAndLaterStepsStillRun)
@@ -148,15 +144,15 @@ TEST_F(SonosControlTest, CoordinatorsComeFromTheFirstSpeakersTopology)
     // Two groups in a ZoneGroups wrapper, with a satellite and invisible members, then broken ones:
     // an unterminated attribute loses its group; a member without a usable name or address keeps
     // the speaker's own.
-    const QString topology =
-        uR"(<ZoneGroupState><ZoneGroups><ZoneGroup Coordinator="A"><ZoneGroupMember UUID="A" ZoneName=")"
-        uR"(Living Room" Location="http://127.0.0.51:1400/"><Satellite UUID="SL" Invisible="1"/></)"
-        uR"(ZoneGroupMember><ZoneGroupMember UUID="B" ZoneName="Kitchen"/></ZoneGroup><ZoneGroup )"
-        uR"(Coordinator="C"><ZoneGroupMember UUID="C" ZoneName="Office" Location="http://127.0.0.53:1400/)"
-        uR"("/><ZoneGroupMember UUID="SUB" Invisible="1"/></ZoneGroup><ZoneGroup Coordinator=")"
-        uR"(UNTERMINATED><ZoneGroupMember UUID="M1" ZoneName="Lost"/></ZoneGroup><ZoneGroup Coordinator=")"
-        uR"(D"><ZoneGroupMember UUID="M2" Location="not a url" ZoneName="Den/><ZoneGroupMember ZoneName=")"
-        uR"(No uuid"/></ZoneGroup></ZoneGroups></ZoneGroupState>)"_s;
+    const QString topology = uR"(<ZoneGroupState><ZoneGroups><ZoneGroup Coordinator="A">
+  <ZoneGroupMember UUID="A" ZoneName="Living Room" Location="http://127.0.0.51:1400/">
+    <Satellite UUID="SL" Invisible="1"/></ZoneGroupMember>
+  <ZoneGroupMember UUID="B" ZoneName="Kitchen"/></ZoneGroup>
+<ZoneGroup Coordinator="C"><ZoneGroupMember UUID="C" ZoneName="Office" Location="http://127.0.0.53:1400/"/>
+  <ZoneGroupMember UUID="SUB" Invisible="1"/></ZoneGroup>
+<ZoneGroup Coordinator="UNTERMINATED><ZoneGroupMember UUID="M1" ZoneName="Lost"/></ZoneGroup>
+<ZoneGroup Coordinator="D"><ZoneGroupMember UUID="M2" Location="not a url" ZoneName="Den/>
+  <ZoneGroupMember ZoneName="No uuid"/></ZoneGroup></ZoneGroups></ZoneGroupState>)"_s;
     player->responses[u"GetZoneGroupState"_s] =
         "<ZoneGroupState>" + topology.toHtmlEscaped().toUtf8() + "</ZoneGroupState>";
     const auto here = [this](const QString &uuid) { return sonosSpeaker(uuid, uuid, player->host()); };
