@@ -19,9 +19,8 @@ public:
 
     struct Request
     {
-        QString path;
-        QString action;  // the name after "#" in SOAPACTION; empty for GET
-        QByteArray head; // request line and headers
+        QString path, action; // action: the name after "#" in SOAPACTION; empty for GET
+        QByteArray head;      // request line and headers
         QString body;
     };
 
@@ -31,7 +30,6 @@ public:
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
                 QObject::connect(socket, &QTcpSocket::readyRead, socket,
                                  [this, socket, buffer = QByteArray()]() mutable { onData(socket, buffer); });
-                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             }
         });
         m_server.listen(address, port);
@@ -53,14 +51,13 @@ public:
 
     static inline const QString kDescriptionPath = u"/xml/device_description.xml"_s;
     // What the player reports by action: the inner XML of its response element, as sent,
-    // escaped where a real player escapes.
-    static constexpr char kUri[] = "x-sonosapi-stream:s24940?sid=254&amp;flags=8224";
-    static constexpr char kMetadata[] = "&lt;DIDL-Lite&gt;&lt;item id=&quot;-1&quot;&gt;&lt;dc:title&gt;Ann "
-                                        "&amp;amp; Bo&lt;/dc:title&gt;&lt;/item&gt;&lt;/DIDL-Lite&gt;";
-    // A GET for a path answers with the response stored under that path.
+    // escaped where a real player escapes. A GET for a path answers with the response stored
+    // under that path.
     QHash<QString, QByteArray> responses{
-        {u"GetMediaInfo"_s, QByteArray("<NrTracks>12</NrTracks><CurrentURI>") + kUri +
-                                "</CurrentURI><CurrentURIMetaData>" + kMetadata + "</CurrentURIMetaData>"},
+        {u"GetMediaInfo"_s,
+         "<NrTracks>12</NrTracks><CurrentURI>x-sonosapi-stream:s24940?sid=254&amp;flags=8224</CurrentURI>"
+         "<CurrentURIMetaData>&lt;DIDL-Lite&gt;&lt;item id=&quot;-1&quot;&gt;&lt;dc:title&gt;Ann &amp;amp; Bo"
+         "&lt;/dc:title&gt;&lt;/item&gt;&lt;/DIDL-Lite&gt;</CurrentURIMetaData>"},
         {u"GetPositionInfo"_s, "<Track>5</Track><RelTime>0:02:17</RelTime>"},
         {u"GetTransportInfo"_s, "<CurrentTransportState>PLAYING</CurrentTransportState>"},
         {u"GetVolume"_s, "<CurrentVolume>23</CurrentVolume>"},
