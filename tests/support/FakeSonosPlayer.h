@@ -76,36 +76,29 @@ private:
         const qint64 length = at < 0 ? 0 : head.mid(at + 16).split('\r').first().trimmed().toLongLong();
         if (headEnd < 0 || buffer.size() < headEnd + 4 + length)
             return;
+        const QString path = QString::fromLatin1(head.split(' ').value(1));
         const QString action = QString::fromLatin1(head).section(u'#', 1).section(u'"', 0, 0);
-        requests.append({QString::fromLatin1(head.split(' ').value(1)), action, head,
-                         QString::fromUtf8(buffer.mid(headEnd + 4, length))});
+        requests.append({path, action, head, QString::fromUtf8(buffer.mid(headEnd + 4, length))});
         actions << action;
-        // An empty answer is a hang: the connection stays open and nothing is said.
-        if (const QByteArray reply = answer(requests.last()); !reply.isEmpty()) {
-            socket->write(reply);
-            socket->disconnectFromHost();
-        }
-    }
 
-    QByteArray answer(const Request &request) const
-    {
-        const QString key = request.action.isEmpty() ? request.path : request.action;
-        const QByteArray name = request.action.toUtf8();
+        const QString key = action.isEmpty() ? path : action;
+        const QByteArray name = action.toUtf8();
         const QByteArray body =
-            request.action.isEmpty()
+            action.isEmpty()
                 ? responses.value(key)
                 : "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><u:" + name +
                       "Response>" + responses.value(key) + "</u:" + name + "Response></s:Body></s:Envelope>";
         const Behaviour mode = behaviour.value(key);
-        if (mode == Behaviour::Hang)
-            return {};
-        if (mode == Behaviour::Garbage)
-            return "\x01\x02 SONOS? \xff\xfe\r\n\r\n<CurrentURI>garbage</CurrentURI>";
+        if (mode == Behaviour::Hang) // the connection stays open and nothing is said
+            return;
         // A fault carries the normal answer: only the status can reject it.
-        return QByteArray(mode == Behaviour::Fault ? "HTTP/1.1 500 Internal Server Error"
-                                                   : "HTTP/1.1 200 OK") +
-               "\r\nContent-Type: text/xml\r\nContent-Length: " + QByteArray::number(body.size()) +
-               "\r\nConnection: close\r\n\r\n" + body;
+        const QByteArray status = mode == Behaviour::Fault ? "500 Internal Server Error" : "200 OK";
+        const QByteArray reply = "HTTP/1.1 " + status + "\r\nContent-Type: text/xml\r\nContent-Length: " +
+                                 QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+        socket->write(mode == Behaviour::Garbage
+                          ? "\x01\x02 SONOS? \xff\xfe\r\n\r\n<CurrentURI>garbage</CurrentURI>"
+                          : reply);
+        socket->disconnectFromHost();
     }
 
     QTcpServer m_server;
