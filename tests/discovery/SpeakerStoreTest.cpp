@@ -87,16 +87,12 @@ TEST(SpeakerStoreTest, ScansBothAtOnceMergesSortsAndKeepsTheEnabledIdsSaved)
     QCoro::waitFor(store->scan());
     EXPECT_TRUE(store->speakers().isEmpty());
     EXPECT_EQ(store->enabledIDs(), QSet<QString>{den.id});
-    sonos.answer = {den};
-    QCoro::waitFor(store->scan());
-    EXPECT_EQ(store->enabledSpeakers(), QList<Speaker>{den});
 
     // Only a list of texts loads.
     const std::pair<QVariant, QSet<QString>> saved[] = {
         {QStringList{"cast:x", "cast:x", "sonos:A"}, {"cast:x", "sonos:A"}},
         {42, {}},
-        {QVariantList{u"cast:x"_s, 7}, {}},
-    };
+        {QVariantList{u"cast:x"_s, 7}, {}}};
     for (const auto &[value, loaded] : saved) {
         preferences.back()->write(Preferences::EnabledSpeakerIDsKey, value);
         EXPECT_EQ(reopen()->enabledIDs(), loaded) << value.toString().toStdString();

@@ -24,13 +24,15 @@ protected:
         return sonos::tagValue(name, player->requests.value(index).body).value_or(u"<none>"_s);
     }
 
-    Speaker sonosSpeaker(const QString &uuid, const QString &name, const QString &host) const
+    // A player on this fake's port, by default named after its UUID and on this fake's address.
+    Speaker sonosSpeaker(const QString &uuid, const QString &name = {}, const QString &host = {}) const
     {
-        return {"sonos:" + uuid, SpeakerKind::Sonos, name, host, player->port(), uuid};
+        return Speaker("sonos:" + uuid, SpeakerKind::Sonos, name.isNull() ? uuid : name,
+                       host.isNull() ? player->host() : host, player->port(), uuid);
     }
 
     std::unique_ptr<FakeSonosPlayer> player = std::make_unique<FakeSonosPlayer>(QHostAddress(u"127.0.0.2"_s));
-    Speaker speaker = sonosSpeaker(u"RINCON_A1400"_s, u"Living Room"_s, player->host());
+    Speaker speaker = sonosSpeaker(u"RINCON_A1400"_s, u"Living Room"_s);
     // Short enough that each hang costs well under a second.
     SonosControl control{sonos::HttpLimits{std::chrono::milliseconds(400), std::chrono::milliseconds(2000)}};
 };
@@ -61,14 +63,12 @@ TEST_F(SonosControlTest, FullAnnouncementPutsThePlayerBackOnItsQueueTrack)
     EXPECT_EQ(player->requests.value(4).body, setVolume);
 
     for (const auto &request : std::as_const(player->requests)) {
-        const QString service =
-            request.action.endsWith("Volume"_L1) ? u"RenderingControl"_s : u"AVTransport"_s;
-        EXPECT_EQ(request.path, "/MediaRenderer/" + service + "/Control");
-        EXPECT_TRUE(request.head.contains("\r\nContent-Type: text/xml; charset=\"utf-8\"\r\n") &&
-                    request.head.contains(u"\r\nSOAPACTION: \"urn:schemas-upnp-org:service:%1:1#%2\"\r\n"_s
-                                              .arg(service, request.action)
-                                              .toUtf8()))
-            << request.head.toStdString();
+        const auto service = request.action.endsWith("Volume"_L1) ? "RenderingControl"_L1 : "AVTransport"_L1;
+        const QString soapAction =
+            u"\r\nSOAPACTION: \"urn:schemas-upnp-org:service:%1:1#%2\"\r\n"_s.arg(service, request.action);
+        EXPECT_EQ(request.path, u"/MediaRenderer/%1/Control"_s.arg(service));
+        EXPECT_TRUE(request.head.contains(soapAction.toUtf8()) &&
+                    request.head.contains("\r\nContent-Type: text/xml; charset=\"utf-8\"\r\n"));
     }
 }
 
@@ -145,15 +145,14 @@ TEST_F(SonosControlTest, CoordinatorsComeFromTheFirstSpeakersTopology)
   <ZoneGroupMember ZoneName="No uuid"/></ZoneGroup></ZoneGroups></ZoneGroupState>)"_s;
     player->responses[u"GetZoneGroupState"_s] =
         "<ZoneGroupState>" + topology.toHtmlEscaped().toUtf8() + "</ZoneGroupState>";
-    const auto here = [this](const QString &uuid) { return sonosSpeaker(uuid, uuid, player->host()); };
     const Speaker noUuid{u"sonos:X"_s, SpeakerKind::Sonos, u"X"_s, u"127.0.0.70"_s, 1400, std::nullopt};
     // Satellites are children of a member and are not read; invisible members are.
-    const QList<Speaker> input{here(u"B"_s),   here(u"SL"_s), here(u"A"_s), noUuid,
-                               here(u"SUB"_s), here(u"M1"_s), here(u"M2"_s)};
+    const QList<Speaker> input{sonosSpeaker(u"B"_s),   sonosSpeaker(u"SL"_s), sonosSpeaker(u"A"_s), noUuid,
+                               sonosSpeaker(u"SUB"_s), sonosSpeaker(u"M1"_s), sonosSpeaker(u"M2"_s)};
     EXPECT_EQ(QCoro::waitFor(control.coordinators(input)),
               (QList<Speaker>{sonosSpeaker(u"A"_s, u"Living Room"_s, u"127.0.0.51"_s), input[1], noUuid,
                               sonosSpeaker(u"C"_s, u"Office"_s, u"127.0.0.53"_s), input[5],
-                              sonosSpeaker(u"D"_s, u"M2"_s, player->host())}));
+                              sonosSpeaker(u"D"_s, u"M2"_s)}));
     EXPECT_EQ(player->requests.value(0).path, u"/ZoneGroupTopology/Control"_s);
 
     // An unreadable topology leaves the speakers as they are.

@@ -21,22 +21,20 @@ using test::FakeSonosPlayer;
 
 namespace {
 
-const QString kPath = FakeSonosPlayer::kDescriptionPath;
 const QHostAddress kGroup(u"239.255.255.250"_s);
 
 // Each reply or advertisement carries one location line pointing at a fake player's description.
 QByteArray location(const char *header, const FakeSonosPlayer &player)
 {
-    return header + (": " + player.url(kPath)).toUtf8();
+    return header + (": " + player.url()).toUtf8();
 }
 
 } // namespace
 
 TEST(SsdpDiscoveryTest, FindsPlayersFromRepliesAndAdvertisements)
 {
-    const QString refusal = test::sandboxRefusal();
-    PEALIX_REQUIRE(refusal.isEmpty(),
-                   "SSDP runs only inside tests/sonos/run-in-netns.sh: " + refusal.toStdString());
+    const std::string refusal = test::sandboxRefusal();
+    PEALIX_REQUIRE(refusal.empty(), "SSDP runs only inside tests/sonos/run-in-netns.sh: " + refusal);
     const QString peers = qEnvironmentVariable("PEALIX_NODE_PEERS");
     PEALIX_REQUIRE(test::havePrograms({u"node"_s}) && QFile::exists(peers + "/node_modules/node-ssdp"),
                    "node and the node-ssdp package (npm ci in tests/sonos) are needed");
@@ -45,20 +43,19 @@ TEST(SsdpDiscoveryTest, FindsPlayersFromRepliesAndAdvertisements)
     FakeSonosPlayer office("127.0.0.3", "Office", "uuid:RINCON_NODE1400");
     qputenv("NODE_PATH", (peers + u"/node_modules"_s).toLocal8Bit());
     QProcess node;
-    node.start(u"node"_s, {qEnvironmentVariable("PEALIX_SSDP_PEER"), office.url(kPath)});
+    node.start(u"node"_s, {qEnvironmentVariable("PEALIX_SSDP_PEER"), office.url()});
     // It writes "ready" once it listens; on failure it only writes to stderr and ends.
     ASSERT_TRUE(QCoro::waitFor(qCoro(node).waitForReadyRead(std::chrono::seconds(20))));
 
     FakeSonosPlayer hall("127.0.0.9", "Hall", "uuid:RINCON_H1400");
     FakeSonosPlayer hung("127.0.0.8", "Never", "uuid:RINCON_N1400");
-    hung.behaviour[kPath] = FakeSonosPlayer::Behaviour::Hang;
+    hung.behaviour[FakeSonosPlayer::kDescriptionPath] = FakeSonosPlayer::Behaviour::Hang;
     FakeSonosPlayer kitchen("127.0.0.2", "Kitchen", "uuid:RINCON_K1400");
     FakeSonosPlayer kitchenAgain("127.0.0.12", "Kitchen again", "uuid:RINCON_K1400");
     FakeSonosPlayer den("127.0.0.5", "\n  Den  ", {}, 80);
     FakeSonosPlayer roomless("127.0.0.6", {}, "uuid:RINCON_R1400");
     FakeSonosPlayer printer("127.0.0.7", "Printer", "uuid:PRINTER", 80);
-    FakeSonosPlayer huge("127.0.0.10", {}, {});
-    huge.responses[kPath] = QByteArray(2 << 20, 'x') + "<roomName>Big</roomName><UDN>uuid:RINCON_BIG</UDN>";
+    FakeSonosPlayer huge("127.0.0.10", QByteArray(2 << 20, ' ') + "Big", "uuid:RINCON_BIG");
 
     // Den's location has no port, so 80; the printer's does not look like a player's, and a line
     // starting with a space is no location header.
