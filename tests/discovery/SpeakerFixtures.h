@@ -10,9 +10,4 @@ inline Speaker castSpeaker(const QString &id, const QString &name, qint64 port =
     return {"cast:" + id, SpeakerKind::Chromecast, name, host, port, std::nullopt};
 }
 
-inline Speaker sonosSpeaker(const QString &id, const QString &name)
-{
-    return {"sonos:" + id, SpeakerKind::Sonos, name, "127.0.0.1", 1400, id};
-}
-
 } // namespace pealix::test

@@ -20,8 +20,7 @@ struct FakeDiscovery
 {
     QList<Speaker> answer;
     QList<double> timeouts; // one per call
-    net::OneShot<bool> gate;
-    net::OneShot<bool> answered;
+    net::OneShot<bool> gate, answered;
 
     QCoro::Task<QList<Speaker>> run(double timeout)
     {
@@ -37,6 +36,9 @@ struct FakeDiscovery
 TEST(SpeakerStoreTest, ScansBothAtOnceMergesSortsAndKeepsTheEnabledIdsSaved)
 {
     FakeDiscovery sonos, cast;
+    const auto sonosSpeaker = [](const QString &id, const QString &name) {
+        return Speaker{"sonos:" + id, SpeakerKind::Sonos, name, "127.0.0.1", 1400, id};
+    };
     std::vector<std::unique_ptr<Preferences>> preferences; // earlier stores may still hold theirs
     // A store over freshly opened settings (in the test's own configuration folder), so it sees only
     // what was saved.

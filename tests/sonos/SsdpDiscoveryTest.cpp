@@ -19,18 +19,6 @@ using namespace pealix;
 using namespace Qt::StringLiterals;
 using test::FakeSonosPlayer;
 
-namespace {
-
-const QHostAddress kGroup(u"239.255.255.250"_s);
-
-// Each reply or advertisement carries one location line pointing at a fake player's description.
-QByteArray location(const char *header, const FakeSonosPlayer &player)
-{
-    return header + (": " + player.url()).toUtf8();
-}
-
-} // namespace
-
 TEST(SsdpDiscoveryTest, FindsPlayersFromRepliesAndAdvertisements)
 {
     const std::string refusal = test::sandboxRefusal();
@@ -39,11 +27,17 @@ TEST(SsdpDiscoveryTest, FindsPlayersFromRepliesAndAdvertisements)
     PEALIX_REQUIRE(test::havePrograms({u"node"_s}) && QFile::exists(peers + "/node_modules/node-ssdp"),
                    "node and the node-ssdp package (npm ci in tests/sonos) are needed");
 
+    // Each reply or advertisement carries one location line pointing at a fake player's description.
+    const auto location = [](const char *header, const FakeSonosPlayer &player) {
+        return header + (": " + player.descriptionUrl()).toUtf8();
+    };
+    const QHostAddress group(u"239.255.255.250"_s);
+
     // An independent responder announcing one more player.
     FakeSonosPlayer office("127.0.0.3", "Office", "uuid:RINCON_NODE1400");
     qputenv("NODE_PATH", (peers + u"/node_modules"_s).toLocal8Bit());
     QProcess node;
-    node.start(u"node"_s, {qEnvironmentVariable("PEALIX_SSDP_PEER"), office.url()});
+    node.start(u"node"_s, {qEnvironmentVariable("PEALIX_SSDP_PEER"), office.descriptionUrl()});
     // It writes "ready" once it listens; on failure it only writes to stderr and ends.
     ASSERT_TRUE(QCoro::waitFor(qCoro(node).waitForReadyRead(std::chrono::seconds(20))));
 
@@ -82,7 +76,7 @@ TEST(SsdpDiscoveryTest, FindsPlayersFromRepliesAndAdvertisements)
     });
     ASSERT_TRUE(responder.bind(QHostAddress::AnyIPv4, 1900,
                                QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint) &&
-                responder.joinMulticastGroup(kGroup));
+                responder.joinMulticastGroup(group));
 
     SonosDiscovery discovery(SonosDiscovery::Options{std::chrono::milliseconds(500)});
     QElapsedTimer clock;
@@ -91,7 +85,7 @@ TEST(SsdpDiscoveryTest, FindsPlayersFromRepliesAndAdvertisements)
     // An unsolicited announcement from another player reaches the group port.
     responder.writeDatagram("NOTIFY * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nNTS: ssdp:alive\r\n" +
                                 location("LOCATION", hall) + "\r\n\r\n",
-                            kGroup, 1900);
+                            group, 1900);
     QList<Speaker> speakers = QCoro::waitFor(scan);
     EXPECT_GE(clock.elapsed(), 1000); // replies do not cut the window short
     node.closeWriteChannel();

@@ -47,10 +47,7 @@ public:
 
     QString host() const { return m_server.serverAddress().toString(); }
     quint16 port() const { return m_server.serverPort(); }
-    QString url(const QString &path = kDescriptionPath) const
-    {
-        return u"http://%1:%2%3"_s.arg(host()).arg(port()).arg(path);
-    }
+    QString descriptionUrl() const { return u"http://%1:%2"_s.arg(host()).arg(port()) + kDescriptionPath; }
 
     static inline const QString kDescriptionPath = u"/xml/device_description.xml"_s;
     // What the player reports by action: the inner XML of its response element, as sent,
