@@ -97,11 +97,8 @@ void DnsSdBrowser::createWithPrepare()
         watcher->deleteLater();
         const QDBusMessage reply = watcher->reply();
         const QString path = objectPath(reply);
-        if (!self || self->m_state != State::Creating) {
-            if (!path.isEmpty())
-                freeBrowser(bus, path);
+        if (releaseIfAbandoned(self, bus, path))
             return;
-        }
         if (path.isEmpty()) {
             if (isUnknownMethod(reply))
                 self->createWithNew();
@@ -127,14 +124,21 @@ void DnsSdBrowser::createWithNew()
     connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [self, bus, watcher] {
         watcher->deleteLater();
         const QString path = objectPath(watcher->reply());
-        if (!self || self->m_state != State::Creating) {
-            if (!path.isEmpty())
-                freeBrowser(bus, path);
+        if (releaseIfAbandoned(self, bus, path))
             return;
-        }
         if (!path.isEmpty())
             self->adoptBrowser(path);
     });
+}
+
+bool DnsSdBrowser::releaseIfAbandoned(const QPointer<DnsSdBrowser> &self, QDBusConnection bus,
+                                      const QString &path)
+{
+    if (self && self->m_state == State::Creating)
+        return false;
+    if (!path.isEmpty())
+        freeBrowser(std::move(bus), path);
+    return true;
 }
 
 void DnsSdBrowser::adoptBrowser(const QString &path)

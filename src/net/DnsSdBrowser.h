@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QList>
+#include <QPointer>
 #include <QString>
 
 namespace pealix::net {
@@ -38,6 +39,9 @@ private:
 
     void createWithPrepare();
     void createWithNew();
+    // True when `self` stopped waiting for the browser at `path` (gone or
+    // cancelled); the daemon's browser is then freed rather than left behind.
+    static bool releaseIfAbandoned(const QPointer<DnsSdBrowser> &self, QDBusConnection bus, const QString &path);
     void adoptBrowser(const QString &path);
     void subscribe(const QString &path);
     void unsubscribe(const QString &path);
