@@ -1,19 +1,10 @@
 #!/usr/bin/env bash
-# app-smoke.sh PEALIX SIGNAL: start Pealix offscreen inside a fresh network
-# namespace, wait until it has installed its signal handlers, send SIGNAL, and
-# expect a clean exit (status 0) within a few seconds.
+# app-smoke.sh PEALIX SIGNAL: start Pealix offscreen (run it through
+# tests/support/run-in-netns.sh), wait until it has installed its signal
+# handlers, send SIGNAL, and expect a clean exit (status 0) within a few seconds.
 set -u
 app=$1 signal=$2
 
-if [ "${PEALIX_SMOKE_INNER:-}" != 1 ]; then
-  if ! PEALIX_SMOKE_INNER=1 unshare --net --mount --propagation private -- true 2>/dev/null; then
-    if [ "${CI:-}" = true ]; then echo "cannot create a network namespace (needs root)"; exit 1; fi
-    echo "SKIP: cannot create a network namespace (needs root)"; exit 77
-  fi
-  PEALIX_SMOKE_INNER=1 exec unshare --net --mount --propagation private -- "$0" "$@"
-fi
-
-ip link set lo up
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 export QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data XDG_RUNTIME_DIR=$home/run

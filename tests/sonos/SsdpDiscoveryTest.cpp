@@ -22,7 +22,7 @@ using test::FakeSonosPlayer;
 TEST(SsdpDiscoveryTest, FindsPlayersFromRepliesAndAdvertisements)
 {
     const std::string refusal = test::sandboxRefusal();
-    PEALIX_REQUIRE(refusal.empty(), "SSDP runs only inside tests/sonos/run-in-netns.sh: " + refusal);
+    PEALIX_REQUIRE(refusal.empty(), "SSDP runs only inside tests/support/run-in-netns.sh: " + refusal);
     const QString peers = qEnvironmentVariable("PEALIX_NODE_PEERS");
     PEALIX_REQUIRE(test::havePrograms({u"node"_s}) && QFile::exists(peers + "/node_modules/node-ssdp"),
                    "node and the node-ssdp package (npm ci in tests/sonos) are needed");

@@ -1,7 +1,8 @@
 #!/bin/sh
 # run-in-netns.sh PROGRAM [ARGS...]
 # Runs PROGRAM in a fresh network namespace whose only interface is lo, made
-# multicast-capable, so SSDP never reaches a real network. The namespace goes
+# multicast-capable, so nothing it multicasts (SSDP, the application's own
+# discovery) reaches a real network. The namespace goes
 # away with the program.
 set -eu
 if [ "${PEALIX_NETNS_INNER:-}" != 1 ]; then
