@@ -8,8 +8,8 @@
 //   real time (the reference: the sound's own length);
 // - stop -> file ready: encoding the last 50 ms still in flight, writing the
 //   index at the front, closing and moving the file onto the clip's name.
-#include "engine/AudioEncoder.h"
-#include "engine/AudioFileDuration.h"
+#include "audio/AudioEncoder.h"
+#include "audio/AudioFileDuration.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 // The chord logic on events in the chord's numbering: no display involved.
-#include "engine/HotkeyManager.h"
-#include "engine/LocalKeyEventSource.h"
+#include "hotkey/HotkeyManager.h"
+#include "hotkey/LocalKeyEventSource.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Our own windows' key events, as Qt delivers them on X11, and the keysym side
 // of the key translation (the Linux-code side is checked key by key against a
 // real X server in the X11 tests).
-#include "engine/LocalKeyEventSource.h"
-#include "engine/KeyCodeMap.h"
+#include "hotkey/LocalKeyEventSource.h"
+#include "hotkey/KeyCodeMap.h"
 #include "model/HotkeyConfig.h"
 
 #include <QCoreApplication>

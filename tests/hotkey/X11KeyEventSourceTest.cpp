@@ -2,8 +2,8 @@
 // keyboard xdotool drives. Each step is awaited on the event loop: after the
 // keys under test, a tap of Escape is sent, and once its release has arrived
 // every earlier event has been handled (one connection delivers in order).
-#include "engine/x11/X11KeyEventSource.h"
-#include "engine/HotkeyManager.h"
+#include "hotkey/x11/X11KeyEventSource.h"
+#include "hotkey/HotkeyManager.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 // The encoder, the power meter and the duration reader on synthetic sound:
 // no sound server involved.
-#include "engine/AudioEncoder.h"
-#include "engine/AudioEncoderThread.h"
-#include "engine/AudioFileDuration.h"
-#include "engine/AudioPowerMeter.h"
+#include "audio/AudioEncoder.h"
+#include "audio/AudioEncoderThread.h"
+#include "audio/AudioFileDuration.h"
+#include "audio/AudioPowerMeter.h"
 #include "recorder/M4aProbe.h"
 
 #include <QCoreApplication>

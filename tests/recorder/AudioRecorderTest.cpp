@@ -2,9 +2,9 @@
 // virtual microphone fed with synthetic speech (see pulse-fixture.sh). Each
 // case runs in a process of its own, so a case may point PULSE_SERVER
 // elsewhere before it first talks to the server.
-#include "engine/AudioRecorder.h"
-#include "engine/AudioFileDuration.h"
-#include "engine/AudioPowerMeter.h"
+#include "audio/AudioRecorder.h"
+#include "audio/AudioFileDuration.h"
+#include "audio/AudioPowerMeter.h"
 #include "recorder/M4aProbe.h"
 
 #include <QCoreApplication>

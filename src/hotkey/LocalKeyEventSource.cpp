@@ -1,6 +1,6 @@
-#include "engine/LocalKeyEventSource.h"
+#include "hotkey/LocalKeyEventSource.h"
 
-#include "engine/KeyCodeMap.h"
+#include "hotkey/KeyCodeMap.h"
 #include "model/HotkeyConfig.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/AudioCaptureSession.h"
+#include "audio/AudioCaptureSession.h"
 
 #include <QCoro/QCoroTask>
 #include <QObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/KeyEvent.h"
+#include "hotkey/KeyEvent.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "engine/KeyCodeMap.h"
+#include "hotkey/KeyCodeMap.h"
 
 #include "model/HotkeyConfig.h"
 

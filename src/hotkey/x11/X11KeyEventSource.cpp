@@ -1,6 +1,6 @@
-#include "engine/x11/X11KeyEventSource.h"
+#include "hotkey/x11/X11KeyEventSource.h"
 
-#include "engine/KeyCodeMap.h"
+#include "hotkey/KeyCodeMap.h"
 
 #include <QSocketNotifier>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/AudioEncoder.h"
+#include "audio/AudioEncoder.h"
 
 #include <QByteArray>
 #include <QString>

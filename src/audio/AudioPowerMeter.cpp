@@ -1,4 +1,4 @@
-#include "engine/AudioPowerMeter.h"
+#include "audio/AudioPowerMeter.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "engine/x11/X11KeyEventSource.h"
+#include "hotkey/x11/X11KeyEventSource.h"
 
 namespace pealix {
 

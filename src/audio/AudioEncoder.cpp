@@ -1,4 +1,4 @@
-#include "engine/AudioEncoder.h"
+#include "audio/AudioEncoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -1,4 +1,4 @@
-#include "engine/AudioCaptureSession.h"
+#include "audio/AudioCaptureSession.h"
 
 #include <QAudioDevice>
 #include <QAudioFormat>

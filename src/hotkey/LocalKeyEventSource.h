@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/KeyEventSource.h"
+#include "hotkey/KeyEventSource.h"
 
 #include <optional>
 

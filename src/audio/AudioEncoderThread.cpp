@@ -1,4 +1,4 @@
-#include "engine/AudioEncoderThread.h"
+#include "audio/AudioEncoderThread.h"
 
 namespace pealix {
 

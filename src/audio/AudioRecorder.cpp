@@ -1,4 +1,4 @@
-#include "engine/AudioRecorder.h"
+#include "audio/AudioRecorder.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "engine/KeyEventSource.h"
+#include "hotkey/KeyEventSource.h"
 
 namespace pealix {
 

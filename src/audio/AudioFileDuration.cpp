@@ -1,4 +1,4 @@
-#include "engine/AudioFileDuration.h"
+#include "audio/AudioFileDuration.h"
 
 extern "C" {
 #include <libavformat/avformat.h>

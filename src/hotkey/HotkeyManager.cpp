@@ -1,7 +1,7 @@
-#include "engine/HotkeyManager.h"
+#include "hotkey/HotkeyManager.h"
 
-#include "engine/KeyEventSource.h"
-#include "engine/LocalKeyEventSource.h"
+#include "hotkey/KeyEventSource.h"
+#include "hotkey/LocalKeyEventSource.h"
 
 namespace pealix {
 

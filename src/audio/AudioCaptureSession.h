@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/AudioEncoderThread.h"
-#include "engine/AudioPowerMeter.h"
+#include "audio/AudioEncoderThread.h"
+#include "audio/AudioPowerMeter.h"
 
 #include <QObject>
 #include <QPointer>
