@@ -2,14 +2,28 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace pealix {
 
 AudioRecorder::AudioRecorder(QObject *parent) : QObject(parent) {}
 
+AudioRecorder::AudioRecorder(QString clipPath, QObject *parent) : QObject(parent), m_clipPath(std::move(clipPath))
+{
+}
+
 AudioRecorder::~AudioRecorder() { delete m_recorder.data(); }
 
-QString AudioRecorder::clipPath() { return QDir(QDir::tempPath()).filePath(QStringLiteral("pealix-clip.m4a")); }
+QString AudioRecorder::defaultClipPath()
+{
+    // QStandardPaths invents a folder under /tmp when the variable is unset; that
+    // is exactly the shared place to avoid, so only a real runtime folder counts.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QString folder = !runtime.isEmpty() && QFileInfo(runtime).isDir() ? runtime : QDir::tempPath();
+    return QDir(folder).filePath(QStringLiteral("pealix-clip.m4a"));
+}
+
+QString AudioRecorder::clipPath() const { return m_clipPath.isEmpty() ? defaultClipPath() : m_clipPath; }
 
 QString AudioRecorder::describe(RecorderError error)
 {

@@ -12,10 +12,9 @@
 
 namespace pealix {
 
-// Records the microphone into the one clip file that every recorder shares
-// (so each new recording replaces the last clip, whoever made it), reports the
-// finished clip's length, and keeps the running capture reachable so a level
-// meter can poll it.
+// Records the microphone into a clip file (by default the one push-to-talk clip,
+// so each new recording replaces the last one), reports the finished clip's
+// length, and keeps the running capture reachable so a level meter can poll it.
 //
 // Main thread only.
 class AudioRecorder : public QObject
@@ -41,11 +40,18 @@ public:
         double duration; // seconds
     };
 
+    // Records into defaultClipPath(), worked out anew at each start.
     explicit AudioRecorder(QObject *parent = nullptr);
+    // Records into a file of the caller's own.
+    explicit AudioRecorder(QString clipPath, QObject *parent = nullptr);
     ~AudioRecorder() override;
 
-    // The clip's file: "pealix-clip.m4a" in the temporary folder.
-    static QString clipPath();
+    // "pealix-clip.m4a" in this user's runtime folder ($XDG_RUNTIME_DIR), or in
+    // the temporary folder when there is none. The runtime folder comes first:
+    // in a shared /tmp another user's leftover clip could not be replaced.
+    static QString defaultClipPath();
+    // Where the next recording goes.
+    QString clipPath() const;
     static QString describe(RecorderError error);
 
     // True when the microphone may be used. This desktop has no permission
@@ -65,6 +71,7 @@ public:
     std::optional<QUrl> clipURL() const { return m_clipURL; }
 
 private:
+    QString m_clipPath; // empty: the default
     QPointer<AudioCaptureSession> m_recorder;
     std::optional<QUrl> m_clipURL;
 };

@@ -2,6 +2,7 @@
 // QCoro::waitFor work) and per-user locations inside a throw-away folder, so no
 // test ever reads or writes the real user's settings or messages.
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <QtGlobal>
@@ -22,10 +23,12 @@ int main(int argc, char **argv)
         fprintf(stderr, "cannot create a temporary home folder\n");
         return 2;
     }
-    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
-        const QByteArray dir = (home.path() + QLatin1Char('/') + QLatin1String(name)).toUtf8();
-        QDir().mkpath(QString::fromUtf8(dir));
-        qputenv(name, dir);
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR"}) {
+        const QString dir = home.path() + QLatin1Char('/') + QLatin1String(name);
+        QDir().mkpath(dir);
+        // A runtime folder is private to its user; Qt insists on it.
+        QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv(name, dir.toUtf8());
     }
 #ifdef PEALIX_TEST_GUI
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
