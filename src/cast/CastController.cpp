@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkProxy>
 #include <QSslSocket>
 
 #include <climits>
@@ -21,6 +22,7 @@ const QString mediaNamespace = QStringLiteral("urn:x-cast:com.google.cast.media"
 const QString connectPayload = QStringLiteral(R"({"type":"CONNECT"})");
 const QString pongPayload = QStringLiteral(R"({"type":"PONG"})");
 const QString pingMarker = QStringLiteral(R"("PING")");
+const QString mediaReceiverAppId = QStringLiteral("CC1AD845");
 constexpr qint64 maxReceiveSize = 65536;
 // Our own messages are tiny; this much unsent means the device stopped reading
 // while it keeps sending (pings we answer), and the backlog would grow for ever.
@@ -34,6 +36,37 @@ std::chrono::milliseconds holdTime(double duration, std::chrono::milliseconds pa
     const double clip = std::isfinite(duration) && duration > 0 ? duration * 1000.0 : 0.0;
     const double total = clip + double(padding.count());
     return std::chrono::milliseconds(qint64(std::min(total, double(INT_MAX))));
+}
+
+// Whether a receiver status's application element may be the media receiver we
+// launched. A device on its idle screen reports that application (with a
+// transport id of its own) before ours is up; a LOAD sent there is dropped.
+// Elements without an "appId" count, as some peers leave it out.
+bool mayBeMediaReceiver(const QJsonObject &application)
+{
+    if (application.value(QLatin1String("isIdleScreen")).toBool(false))
+        return false;
+    const QJsonValue appId = application.value(QLatin1String("appId"));
+    return appId.isUndefined() || appId == QJsonValue(mediaReceiverAppId);
+}
+
+// The device's refusals of a LOAD, by message type.
+bool isLoadRefusal(const QString &type)
+{
+    return type == QLatin1String("LOAD_FAILED") || type == QLatin1String("LOAD_CANCELLED") ||
+           type == QLatin1String("INVALID_REQUEST");
+}
+
+// A media status entry saying the receiver has taken the media on.
+bool reportsMediaUnderWay(const QJsonValue &status)
+{
+    const QJsonArray entries = status.toArray();
+    for (const QJsonValue &entry : entries) {
+        const QString state = entry.toObject().value(QLatin1String("playerState")).toString();
+        if (state == QLatin1String("PLAYING") || state == QLatin1String("BUFFERING"))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -52,8 +85,7 @@ CastController::~CastController()
     // Whoever still awaits this controller resumes (from the event loop) with the
     // outcome so far instead of waiting for ever.
     completePrepare(m_transportID.has_value());
-    if (m_holdDone)
-        m_holdDone->complete(true);
+    endHold();
     if (m_conn) {
         m_conn->disconnect(this);
         m_conn->abort();
@@ -77,6 +109,9 @@ QCoro::Task<bool> CastController::prepare(Speaker speaker)
     auto *socket = new QSslSocket(this);
     // Devices present self-signed certificates; there is nothing to verify them against.
     socket->setPeerVerifyMode(QSslSocket::VerifyNone);
+    // Speakers are on the local network: a proxy from the environment (common on
+    // company laptops) cannot reach them, or would see our traffic to them.
+    socket->setProxy(QNetworkProxy::NoProxy);
     m_conn = socket;
     connect(socket, &QSslSocket::encrypted, this, &CastController::onEncrypted);
     connect(socket, &QSslSocket::readyRead, this, &CastController::onReadyRead);
@@ -89,26 +124,34 @@ QCoro::Task<bool> CastController::prepare(Speaker speaker)
     co_return co_await prepared;
 }
 
-QCoro::Task<> CastController::play(QString url, double duration)
+bool CastController::isPrepared() const
 {
-    if (!m_conn || !m_transportID)
-        co_return;
+    return m_conn && m_conn->state() == QAbstractSocket::ConnectedState && m_transportID.has_value();
+}
+
+QCoro::Task<DeviceReply> CastController::play(QString url, double duration)
+{
+    // One LOAD per session: a second play would strand the first one's caller.
+    if (!isPrepared() || m_loadRequestID != 0)
+        co_return DeviceReply::noAnswer();
     m_clipURL = url;
-    ++m_requestID;
+    m_loadRequestID = ++m_requestID;
     // The URL goes in as it is: the receiver sees exactly the address the clip server published.
     send(*m_transportID, mediaNamespace,
          QStringLiteral(R"({"type":"LOAD","requestId":)") + QString::number(m_requestID) +
              QStringLiteral(R"(,"autoplay":true,"media":{"contentId":")") + url +
              QStringLiteral(R"(","streamType":"BUFFERED","contentType":"audio/mp4"}})"));
 
-    net::OneShot<bool> held;
+    net::OneShot<DeviceReply> held;
     m_holdDone = held;
     QTimer::singleShot(holdTime(duration, m_timings.holdPadding), Qt::PreciseTimer, this,
-                       [held] { held.complete(true); });
+                       &CastController::endHold);
     QPointer<CastController> self(this);
-    co_await held;
+    // Only the awaited value is used after this point unless the controller still exists.
+    const DeviceReply reply = co_await held;
     if (self)
         self->close();
+    co_return reply;
 }
 
 void CastController::close()
@@ -134,8 +177,9 @@ std::optional<QString> CastController::transportId(const QString &payload)
             return std::nullopt;
     }
     for (const QJsonValue &element : list) {
-        const QJsonValue id = element.toObject().value(QLatin1String("transportId"));
-        if (id.isString())
+        const QJsonObject application = element.toObject();
+        const QJsonValue id = application.value(QLatin1String("transportId"));
+        if (id.isString() && mayBeMediaReceiver(application))
             return id.toString();
     }
     return std::nullopt;
@@ -190,7 +234,41 @@ void CastController::handleMessage(const CastProtocol::Message &message)
             send(*m_transportID, connectionNamespace, connectPayload);
             completePrepare(true);
         }
+        return;
     }
+    if (message.namespace_ == mediaNamespace)
+        handleMediaMessage(message.payload);
+}
+
+void CastController::handleMediaMessage(const QString &payload)
+{
+    // Only the first word on our LOAD counts.
+    if (m_loadRequestID == 0 || m_loadReply.kind != DeviceReply::Kind::NoAnswer)
+        return;
+    const QJsonObject message = QJsonDocument::fromJson(payload.toUtf8()).object();
+    const QString type = message.value(QLatin1String("type")).toString();
+    if (type == QLatin1String("MEDIA_STATUS")) {
+        // Statuses pushed to every sender carry request id 0, so any status
+        // showing the media under way will do.
+        if (reportsMediaUnderWay(message.value(QLatin1String("status"))))
+            m_loadReply = DeviceReply::accepted();
+        return;
+    }
+    if (isLoadRefusal(type)) {
+        // A refusal naming another request is not about our LOAD.
+        const QJsonValue requestId = message.value(QLatin1String("requestId"));
+        if (!requestId.isUndefined() && requestId.toInteger(-1) != m_loadRequestID)
+            return;
+        m_loadReply = DeviceReply::refused(type);
+        // Nothing will play: holding for the clip's length would only delay the broadcast.
+        endHold();
+    }
+}
+
+void CastController::endHold()
+{
+    if (m_holdDone)
+        m_holdDone->complete(m_loadReply);
 }
 
 void CastController::send(const QString &destination, const QString &namespace_, const QString &payload)
@@ -231,9 +309,11 @@ void CastController::teardown()
         socket->disconnectFromHost();
     }
     m_inbound.clear();
-    // A prepare still waiting ends now rather than never.
+    // A prepare still waiting ends now rather than never, and so does a play's hold:
+    // the session is over, and the broadcast should not wait out the clip for it.
     completePrepare(m_transportID.has_value());
     m_onPrepared.reset();
+    endHold();
 }
 
 } // namespace pealix

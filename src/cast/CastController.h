@@ -2,6 +2,7 @@
 
 #include "cast/CastFrameReader.h"
 #include "cast/CastProtocol.h"
+#include "model/DeviceReply.h"
 #include "model/Speaker.h"
 #include "net/OneShot.h"
 
@@ -44,11 +45,18 @@ public:
     // failure, end of stream, or no transport id in time. Never throws.
     QCoro::Task<bool> prepare(Speaker speaker);
 
-    // Loads `url` into the prepared receiver, holds for the clip's length plus the
-    // padding and closes. Does nothing without a prepared session.
-    QCoro::Task<> play(QString url, double duration);
+    // A connection to the device and the transport id of its media receiver.
+    bool isPrepared() const;
 
-    // Safe from any thread: the teardown runs on the controller's own thread.
+    // Loads `url` into the prepared receiver, holds for the clip's length plus the
+    // padding (or until close()) and closes. Returns what the receiver said to the
+    // LOAD: accepted once it reported the media playing or buffering, refused with
+    // the device's message type (which also ends the hold at once), no answer
+    // otherwise. Without a prepared session it returns no answer at once.
+    QCoro::Task<DeviceReply> play(QString url, double duration);
+
+    // Safe from any thread: the teardown runs on the controller's own thread. A
+    // play still holding then returns with what the device has said so far.
     void close();
 
     std::optional<QString> transportID() const { return m_transportID; }
@@ -64,6 +72,8 @@ private:
     void onConnectionEnded();
     void processInbound();
     void handleMessage(const CastProtocol::Message &message);
+    void handleMediaMessage(const QString &payload);
+    void endHold();
     void send(const QString &destination, const QString &namespace_, const QString &payload);
     void completePrepare(bool prepared);
     void dropConnection();
@@ -75,7 +85,9 @@ private:
     std::optional<QString> m_transportID;
     QString m_clipURL;
     std::optional<net::OneShot<bool>> m_onPrepared;
-    std::optional<net::OneShot<bool>> m_holdDone;
+    qint64 m_loadRequestID = 0; // 0 until LOAD was sent
+    DeviceReply m_loadReply;
+    std::optional<net::OneShot<DeviceReply>> m_holdDone;
     QTimer m_prepareTimer;
     Timings m_timings;
     bool m_prepareCalled = false;
