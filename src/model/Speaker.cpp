@@ -2,11 +2,14 @@
 
 #include <QHashFunctions>
 
+#include <cmath>
+
 namespace pealix {
 
 namespace {
 const QString kSonosRaw = QStringLiteral("sonos");
 const QString kChromecastRaw = QStringLiteral("chromecast");
+constexpr double kMaximumPort = 65535;
 } // namespace
 
 QString rawValue(SpeakerKind kind)
@@ -26,10 +29,8 @@ std::optional<SpeakerKind> speakerKindFromRawValue(const QString &raw)
 QJsonObject Speaker::toJson() const
 {
     QJsonObject object{
-        {QStringLiteral("id"), id},
-        {QStringLiteral("kind"), rawValue(kind)},
-        {QStringLiteral("name"), name},
-        {QStringLiteral("host"), host},
+        {QStringLiteral("id"), id},     {QStringLiteral("kind"), rawValue(kind)},
+        {QStringLiteral("name"), name}, {QStringLiteral("host"), host},
         {QStringLiteral("port"), port},
     };
     if (sonosUUID)
@@ -51,9 +52,10 @@ std::optional<Speaker> Speaker::fromJson(const QJsonObject &object)
     if (!id || !kindText || !name || !host || !portValue.isDouble())
         return std::nullopt;
     const auto kind = speakerKindFromRawValue(*kindText);
+    // JSON numbers are doubles. Range first: converting a double outside the
+    // integer's range is undefined, and no TCP port lies outside 0..65535.
     const double portNumber = portValue.toDouble();
-    // JSON numbers are doubles; a port must be a whole number that fits 64 bits.
-    if (!kind || portNumber != static_cast<double>(static_cast<qint64>(portNumber)))
+    if (!kind || !(portNumber >= 0 && portNumber <= kMaximumPort) || portNumber != std::floor(portNumber))
         return std::nullopt;
 
     Speaker speaker{*id, *kind, *name, *host, static_cast<qint64>(portNumber), std::nullopt};

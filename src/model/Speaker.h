@@ -30,7 +30,8 @@ struct Speaker
     friend bool operator==(const Speaker &, const Speaker &) = default;
 
     QJsonObject toJson() const;
-    // No value unless every member is present with the right type and a known kind.
+    // No value unless every member is present with the right type, the kind is
+    // known and the port is a whole number from 0 to 65535.
     static std::optional<Speaker> fromJson(const QJsonObject &object);
 };
 
@@ -39,8 +40,7 @@ size_t qHash(const Speaker &speaker, size_t seed = 0) noexcept;
 
 } // namespace pealix
 
-template <>
-struct std::hash<pealix::Speaker>
+template <> struct std::hash<pealix::Speaker>
 {
     size_t operator()(const pealix::Speaker &speaker) const noexcept { return pealix::qHash(speaker); }
 };

@@ -1,15 +1,21 @@
 #include "model/Speaker.h"
 
+#include <QJsonDocument>
 #include <QSet>
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <unordered_set>
 
 using namespace pealix;
 
 namespace {
-const Speaker kKitchen{QStringLiteral("sonos:RINCON_1"), SpeakerKind::Sonos, QStringLiteral("Kitchen"),
-                       QStringLiteral("192.0.2.10"), 1400, QStringLiteral("RINCON_1")};
+const Speaker kKitchen{QStringLiteral("sonos:RINCON_1"),
+                       SpeakerKind::Sonos,
+                       QStringLiteral("Kitchen"),
+                       QStringLiteral("192.0.2.10"),
+                       1400,
+                       QStringLiteral("RINCON_1")};
 }
 
 TEST(SpeakerTest, EveryFieldTakesPartInEqualityAndHashing)
@@ -33,13 +39,21 @@ TEST(SpeakerTest, EveryFieldTakesPartInEqualityAndHashing)
 
 TEST(SpeakerTest, JsonRoundTripsAndLeavesOutAnAbsentUuid)
 {
-    const Speaker cast{QStringLiteral("cast:abc"), SpeakerKind::Chromecast, QStringLiteral("Den"),
-                       QStringLiteral("fe80::1"), 8009, std::nullopt};
+    const Speaker cast{QStringLiteral("cast:abc"),
+                       SpeakerKind::Chromecast,
+                       QStringLiteral("Den"),
+                       QStringLiteral("fe80::1"),
+                       8009,
+                       std::nullopt};
     EXPECT_FALSE(cast.toJson().contains(QStringLiteral("sonosUUID")));
     EXPECT_EQ(cast.toJson().value(QStringLiteral("kind")).toString(), QStringLiteral("chromecast"));
     Speaker emptyUuid = kKitchen;
     emptyUuid.sonosUUID = QString();
-    for (const Speaker &speaker : {cast, kKitchen, emptyUuid})
+    Speaker largestPort = cast;
+    largestPort.port = 65535;
+    Speaker portZero = cast;
+    portZero.port = 0;
+    for (const Speaker &speaker : {cast, kKitchen, emptyUuid, largestPort, portZero})
         EXPECT_EQ(Speaker::fromJson(speaker.toJson()), speaker) << speaker.id.toStdString();
 }
 
@@ -54,11 +68,31 @@ TEST(SpeakerTest, JsonOfTheWrongShapeAndUnknownKindsAreRejected)
         return object;
     };
     const std::pair<const char *, QJsonValue> rejects[] = {
-        {"kind", QStringLiteral("Sonos")}, {"kind", QString()}, {"port", QStringLiteral("1400")},
-        {"port", 1400.5}, {"name", 3}, {"sonosUUID", QJsonValue()}, {"id", QJsonValue::Undefined},
-        {"kind", QJsonValue::Undefined}, {"host", QJsonValue::Undefined}, {"port", QJsonValue::Undefined}};
+        {"kind", QStringLiteral("Sonos")},
+        {"kind", QString()},
+        {"port", QStringLiteral("1400")},
+        {"port", 1400.5},
+        {"name", 3},
+        {"sonosUUID", QJsonValue()},
+        {"id", QJsonValue::Undefined},
+        {"kind", QJsonValue::Undefined},
+        {"host", QJsonValue::Undefined},
+        {"port", QJsonValue::Undefined},
+        // Ports no socket has; the huge ones do not even fit a 64-bit integer.
+        {"port", 65536},
+        {"port", -1},
+        {"port", 1e19},
+        {"port", -1e19},
+        {"port", 9.3e18},
+        {"port", 1e308},
+        {"port", std::numeric_limits<double>::infinity()},
+        {"port", std::numeric_limits<double>::quiet_NaN()}};
     for (const auto &[key, value] : rejects)
-        EXPECT_FALSE(Speaker::fromJson(with(key, value))) << key;
+        EXPECT_FALSE(Speaker::fromJson(with(key, value)))
+            << key << " " << value.toVariant().toString().toStdString();
+    // As read from a stored text, where the out-of-range conversion used to happen.
+    const QByteArray huge = R"({"id":"a","kind":"sonos","name":"n","host":"h","port":1e19})";
+    EXPECT_FALSE(Speaker::fromJson(QJsonDocument::fromJson(huge).object()));
     EXPECT_TRUE(Speaker::fromJson(with("extra", true)));
     EXPECT_EQ(speakerKindFromRawValue(QStringLiteral("sonos")), SpeakerKind::Sonos);
 }
