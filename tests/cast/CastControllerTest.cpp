@@ -1,5 +1,5 @@
 #include "cast/CastController.h"
-#include "cast/FakeCastDevice.h"
+#include "support/FakeCastDevice.h"
 #include "support/TestEnvironment.h"
 
 #include <QElapsedTimer>
@@ -178,6 +178,17 @@ TEST(CastControllerTransportId, ShapeRules)
         {R"({"status":{"applications":{"transportId":"a"}}})", std::nullopt},
         {R"({"status":[{"applications":[{"transportId":"a"}]}]})", std::nullopt},
         {R"({"status":{"applications":[{"transportId":"a"}]})", std::nullopt},
+        // Only the default media receiver's id, or one whose application is not named, is ours.
+        {R"({"status":{"applications":[{"appId":"E8C28D3C","isIdleScreen":true,"transportId":"idle"},)"
+         R"({"appId":"CC1AD845","transportId":"web"}]}})",
+         "web"},
+        {R"({"status":{"applications":[{"appId":"E8C28D3C","isIdleScreen":true,"transportId":"idle"}]}})",
+         std::nullopt},
+        {R"({"status":{"applications":[{"appId":"E8C28D3C","transportId":"other"}]}})", std::nullopt},
+        {R"({"status":{"applications":[{"isIdleScreen":true,"transportId":"idle"}]}})", std::nullopt},
+        {R"({"status":{"applications":[{"appId":null,"transportId":"other"}]}})", std::nullopt},
+        {R"({"status":{"applications":[{"appId":"CC1AD845","isIdleScreen":false,"transportId":"web"}]}})",
+         "web"},
     };
     for (const auto &[json, expected] : rows)
         EXPECT_EQ(CastController::transportId(QString::fromUtf8(json)), expected) << json;
