@@ -2,6 +2,7 @@
 #include "net/DnsSdBrowser.h"
 
 #include "SpeakerFixtures.h"
+#include <QCoreApplication>
 #include <QCoro/QCoroTask>
 #include <QDBusConnection>
 #include <QElapsedTimer>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 using namespace pealix;
 using namespace Qt::StringLiterals;
@@ -29,7 +31,7 @@ struct FakeBrowser : net::ServiceBrowser
 
     QStringList *resolved; // instance names, in the order asked
     bool cancelled = false;
-    QHash<QString, std::pair<std::optional<ResolvedService>, int>> answers; // and its delay
+    QHash<QString, std::pair<std::optional<ResolvedService>, int>> answers; // and its delay; below 0: never
 
     // Services appear from the event loop, so after the discovery started.
     void announce(const QString &name, int atMs, std::optional<ResolvedService> answer, int answerMs = 0,
@@ -48,6 +50,8 @@ struct FakeBrowser : net::ServiceBrowser
     {
         *resolved << service.name;
         const auto answer = answers.value(service.name);
+        if (answer.second < 0)
+            return;
         QTimer::singleShot(answer.second, context, [done, answer] { done(answer.first); });
     }
 };
@@ -90,6 +94,33 @@ TEST(ChromecastDiscoveryTest, ResolvesEachDeviceOnceWaitsForResolutionsBegunInTh
         QDBusConnection::connectToBus(u"unix:path=/nonexistent/pealix-test-bus"_s, u"nowhere"_s);
     ChromecastDiscovery busless(new net::DnsSdBrowser(ChromecastDiscovery::ServiceType, nowhere));
     EXPECT_TRUE(QCoro::waitFor(busless.discover(Window)).isEmpty());
+}
+
+// A device whose resolution never answers holds the scan only until the hard
+// deadline: it ends window + grace after the call, with the devices that did answer.
+TEST(ChromecastDiscoveryTest, AResolutionThatNeverAnswersEndsTheScanAtTheHardDeadline)
+{
+    QStringList resolved;
+    auto *browser = new FakeBrowser(&resolved);
+    browser->announce(u"Mute"_s, 10, ResolvedService{u"10.0.0.9"_s, 8009, {}}, -1);
+    browser->announce(u"Den"_s, 20, ResolvedService{u"10.0.0.5"_s, 8009, {"fn=Den"}});
+    ChromecastDiscovery discovery(browser);
+    QElapsedTimer clock;
+    clock.start();
+    auto scan = discovery.discover(Window);
+    // Bounded by an event, never by the scan itself: a scan without its deadline would not end.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    watchdog.start(5000);
+    while (!scan.isReady() && watchdog.isActive())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const qint64 elapsed = clock.elapsed();
+    ASSERT_TRUE(scan.isReady()) << "still scanning after " << elapsed << " ms";
+    const qint64 deadlineMs = std::llround((Window + ChromecastDiscovery::GraceSeconds) * 1000);
+    EXPECT_GE(elapsed, deadlineMs - 20);
+    EXPECT_LE(elapsed, deadlineMs + 500);
+    EXPECT_EQ(QCoro::waitFor(scan), QList<Speaker>{castSpeaker(u"Den"_s, u"Den"_s, 8009, u"10.0.0.5"_s)});
+    EXPECT_EQ(resolved, (QStringList{"Mute", "Den"}));
 }
 
 } // namespace
