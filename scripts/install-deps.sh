@@ -18,6 +18,7 @@ packages=(
   dbus avahi-daemon avahi-utils
   pulseaudio pulseaudio-utils espeak-ng sox
   xvfb xdotool x11-utils
+  x11-xserver-utils xdg-desktop-portal-dev
 )
 
 missing=()

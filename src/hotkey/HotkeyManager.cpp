@@ -37,29 +37,40 @@ HotkeyManager::HotkeyManager(const HotkeyConfig &config, std::vector<std::unique
 
 HotkeyManager::~HotkeyManager()
 {
+    // No signal to listeners that may be half gone themselves.
+    const QSignalBlocker quiet(this);
     stop();
 }
 
 void HotkeyManager::start()
 {
     stop();
-    for (const auto &source : m_sources) {
+    for (const auto &owned : m_sources) {
+        KeyEventSource *source = owned.get();
+        source->setChord(m_config);
         if (!source->start())
             continue;
-        // The connection's context makes an event after our end a no-op.
-        connect(source.get(), &KeyEventSource::keyEvent, this, &HotkeyManager::receive);
-        m_monitors.push_back(source.get());
+        // The connections' context makes an event after our end a no-op.
+        connect(source, &KeyEventSource::keyEvent, this,
+                [this, source](const KeyEvent &event, bool pressed) { receive(source, event, pressed); });
+        connect(source, &KeyEventSource::stateChanged, this, [this, source] { sourceStateChanged(source); });
+        m_monitors.push_back(source);
     }
+    Q_EMIT monitoringChanged();
 }
 
 void HotkeyManager::stop()
 {
     for (KeyEventSource *source : m_monitors) {
-        disconnect(source, &KeyEventSource::keyEvent, this, &HotkeyManager::receive);
+        disconnect(source, nullptr, this, nullptr);
         source->stop();
     }
+    const bool wasWatching = !m_monitors.empty();
     m_monitors.clear();
     m_isDown = false;
+    m_holdSource = nullptr;
+    if (wasWatching)
+        Q_EMIT monitoringChanged();
 }
 
 bool HotkeyManager::isMonitoring() const
@@ -83,7 +94,16 @@ QString HotkeyManager::monitoringProblem() const
         if (source->isGlobal())
             return QStringLiteral("The keyboard monitor is not running.");
     }
-    return QStringLiteral("This desktop offers no way to watch the keyboard outside Pealix.");
+    return noGlobalHotkeyProblem();
+}
+
+QString HotkeyManager::triggerDescription() const
+{
+    for (const KeyEventSource *source : m_monitors) {
+        if (source->isGlobal() && source->isActive())
+            return source->triggerDescription();
+    }
+    return {};
 }
 
 quint32 HotkeyManager::chordModifiers(quint32 flags)
@@ -91,15 +111,36 @@ quint32 HotkeyManager::chordModifiers(quint32 flags)
     return flags & ChordModifierMask;
 }
 
-void HotkeyManager::receive(const KeyEvent &event, bool pressed)
+void HotkeyManager::receive(KeyEventSource *source, const KeyEvent &event, bool pressed)
 {
-    // A keystroke in one of our own windows reaches both the system-wide and
-    // the local source, in either order. A late copy of the press that began a
-    // hold already released would begin a second hold; isDown alone cannot tell
-    // it from a new press, the window system's time can.
-    if (pressed && event.timestamp != 0 && event.timestamp == m_holdPressTime)
+    if (!pressed) {
+        // A release seen by another source than the press (a copy, or an X11
+        // repeat reaching our window as a release/press pair) ends nothing.
+        if (source == m_holdSource)
+            handle(event, false);
         return;
-    handle(event, pressed);
+    }
+    // While a global source watches, it sees our own windows' keys as well;
+    // a second copy from the window would only echo its repeats.
+    if (!source->isGlobal() && isMonitoring())
+        return;
+    const bool wasDown = m_isDown;
+    handle(event, true);
+    if (!wasDown && m_isDown)
+        m_holdSource = source;
+}
+
+void HotkeyManager::sourceStateChanged(KeyEventSource *source)
+{
+    // A source that stopped watching on its own will never report the key's
+    // release: the hold ends now rather than never.
+    if (m_isDown && source == m_holdSource && !source->isActive()) {
+        m_isDown = false;
+        m_holdSource = nullptr;
+        if (m_onRelease)
+            m_onRelease();
+    }
+    Q_EMIT monitoringChanged();
 }
 
 void HotkeyManager::handle(const KeyEvent &event, bool pressed)
@@ -116,7 +157,6 @@ void HotkeyManager::handle(const KeyEvent &event, bool pressed)
         if ((required & held) != required)
             return;
         m_isDown = true;
-        m_holdPressTime = event.timestamp;
         if (m_onPress)
             m_onPress();
     } else {
@@ -125,6 +165,7 @@ void HotkeyManager::handle(const KeyEvent &event, bool pressed)
         // The modifiers are not looked at: letting go of one before the key
         // keeps the hold, the key's own release ends it.
         m_isDown = false;
+        m_holdSource = nullptr;
         if (m_onRelease)
             m_onRelease();
     }

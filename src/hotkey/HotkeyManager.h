@@ -36,7 +36,8 @@ public:
     void setOnRelease(Callback callback) { m_onRelease = std::move(callback); }
 
     HotkeyConfig config() const { return m_config; }
-    // Used from the next event on; callers that change the chord call start().
+    // Used from the next event on; callers that change the chord call start(),
+    // which also hands it to a desktop that binds the chord itself.
     void setConfig(const HotkeyConfig &config) { m_config = config; }
 
     bool isDown() const { return m_isDown; }
@@ -47,10 +48,13 @@ public:
     // Removes every source and forgets a held chord.
     void stop();
 
-    // True while a source that sees other applications' keys is installed.
+    // True while a source that sees other applications' keys is watching.
     bool isMonitoring() const;
     // Why keys aimed at other applications cannot be seen; empty while monitoring.
     QString monitoringProblem() const;
+    // How the desktop says the chord is triggered (it may have let the user
+    // pick another); empty when the desktop does not say.
+    QString triggerDescription() const;
 
     // The chord logic, on an event already translated into the chord's numbering.
     void handle(const KeyEvent &event, bool pressed);
@@ -58,8 +62,13 @@ public:
     // The four modifier bits of `flags`; anything else a source reports is dropped.
     static quint32 chordModifiers(quint32 flags);
 
+Q_SIGNALS:
+    // isMonitoring(), monitoringProblem() or triggerDescription() may have changed.
+    void monitoringChanged();
+
 private:
-    void receive(const KeyEvent &event, bool pressed);
+    void receive(KeyEventSource *source, const KeyEvent &event, bool pressed);
+    void sourceStateChanged(KeyEventSource *source);
 
     Callback m_onPress;
     Callback m_onRelease;
@@ -67,8 +76,8 @@ private:
     std::vector<std::unique_ptr<KeyEventSource>> m_sources;
     std::vector<KeyEventSource *> m_monitors;
     bool m_isDown = false;
-    // The time of the press that began the latest hold (0 when unknown).
-    quint64 m_holdPressTime = 0;
+    // The source whose press began the current hold; only its release ends it.
+    KeyEventSource *m_holdSource = nullptr;
 };
 
 } // namespace pealix

@@ -206,6 +206,15 @@ std::optional<quint32> KeyCodeMap::fromLinuxKey(quint32 linuxCode)
     return it->second;
 }
 
+std::optional<quint32> KeyCodeMap::toLinuxKey(quint32 keyCode)
+{
+    for (const auto &[linuxCode, macCode] : LinuxToMac) {
+        if (macCode == keyCode)
+            return linuxCode;
+    }
+    return std::nullopt;
+}
+
 std::optional<quint32> KeyCodeMap::fromKeysym(quint32 keysym)
 {
     if (const auto linuxCode = linuxCodeOfKeysym(keysym))

@@ -16,6 +16,8 @@ class KeyCodeMap
 public:
     static std::optional<quint32> fromLinuxKey(quint32 linuxCode);
     static std::optional<quint32> fromKeysym(quint32 keysym);
+    // The Linux key code of a key code in the chord's numbering.
+    static std::optional<quint32> toLinuxKey(quint32 keyCode);
 
     // The chord bit of a modifier key (Super is Command, Alt and Meta are
     // Option), or 0 for every other key.

@@ -11,8 +11,8 @@ struct KeyEvent
 {
     quint32 keyCode = 0;
     quint32 modifiers = 0;
-    // The window system's time of the event in milliseconds, 0 when unknown.
-    // Two sources that see one keystroke report the same time for it.
+    // The time of the event as its source reports it (the X server's
+    // milliseconds, the portal's timestamp), 0 when unknown.
     quint64 timestamp = 0;
 };
 

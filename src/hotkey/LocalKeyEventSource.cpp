@@ -66,8 +66,13 @@ bool LocalKeyEventSource::eventFilter(QObject *watched, QEvent *event)
     // its parents, passing this filter at every step; its first stop, the
     // window, stands for the whole journey.
     if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) && watched->isWindowType()) {
-        if (const auto key = translate(*static_cast<QKeyEvent *>(event)))
-            Q_EMIT keyEvent(*key, type == QEvent::KeyPress);
+        const auto &keyEvent = *static_cast<QKeyEvent *>(event);
+        // A held key's repeats arrive as release/press pairs; where Qt can
+        // tell them apart they are no keystrokes of their own.
+        if (keyEvent.isAutoRepeat())
+            return false;
+        if (const auto key = translate(keyEvent))
+            Q_EMIT this->keyEvent(*key, type == QEvent::KeyPress);
     }
     return false;
 }

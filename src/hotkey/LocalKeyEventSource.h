@@ -10,7 +10,8 @@ namespace pealix {
 
 // Key events delivered to our own windows, seen through an application-wide
 // event filter and passed on untouched. It keeps the chord working in our
-// windows where no system-wide source runs, for example on Wayland.
+// windows where no system-wide source runs, for example on a Wayland desktop
+// without the global shortcuts portal. Repeats that Qt marks are dropped.
 class LocalKeyEventSource : public KeyEventSource
 {
     Q_OBJECT

@@ -4,37 +4,26 @@
 // every earlier event has been handled (one connection delivers in order).
 #include "hotkey/x11/X11KeyEventSource.h"
 #include "hotkey/HotkeyManager.h"
+#include "support/EventLoopWait.h"
+#include "support/PrivateSessionBus.h"
 #include "support/TestEnvironment.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
 
 using namespace pealix;
-using namespace std::chrono_literals;
 using namespace Qt::StringLiterals;
+using test::processEventsUntil;
 
 namespace {
 
 constexpr quint32 Escape = 0x35;
 constexpr quint32 Chord = HotkeyConfig::Option | HotkeyConfig::Command;
-
-bool processEventsUntil(const std::function<bool()> &done)
-{
-    QDeadlineTimer deadline(10s);
-    QTimer wake; // wakes the wait below now and then so the deadline is noticed
-    wake.start(25ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    return done();
-}
 
 // The display of the Xvfb that xvfb-fixture.sh started with this state folder.
 QByteArray xvfbDisplay(const QString &stateDir)
@@ -122,6 +111,8 @@ TEST(X11KeyEventSource, ChordHoldsUntilTheKeysReleaseWhateverHasTheFocusAndEvery
 TEST(X11KeyEventSourceLifetime, WithoutAnXServerNothingIsInstalledAndLosingItEndsTheSourceNotTheProcess)
 {
     qputenv("DISPLAY", "unix:65123"); // no server listens on this local socket
+    qunsetenv("WAYLAND_DISPLAY");     // an X session, even when the test runs inside a Wayland one
+    qunsetenv("XDG_SESSION_TYPE");
     HotkeyManager manager;
     manager.start();
     EXPECT_FALSE(manager.isMonitoring());
@@ -138,6 +129,28 @@ TEST(X11KeyEventSourceLifetime, WithoutAnXServerNothingIsInstalledAndLosingItEnd
     EXPECT_TRUE(processEventsUntil([&] { return !source.isActive(); }));
     EXPECT_FALSE(source.problem().isEmpty());
     EXPECT_FALSE(source.start()); // and it can be asked again later without harm
+}
+
+// Under Wayland an X server is XWayland, which sees keys only while one of its
+// own windows has the focus: a reachable X display must not pass for a global
+// monitor there. The session bus has no portal, so nothing watches at all.
+TEST(X11KeyEventSourceLifetime, InAWaylandSessionAReachableXDisplayIsNoGlobalMonitor)
+{
+    const QByteArray display = xvfbDisplay(qEnvironmentVariable("PEALIX_XVFB_STATE"));
+    test::PrivateSessionBus bus;
+    PEALIX_REQUIRE(display.startsWith(':') && bus.isRunning(),
+                   "no Xvfb, or no dbus-daemon: " + bus.error().toStdString());
+    qputenv("DISPLAY", display);
+    qputenv("WAYLAND_DISPLAY", "wayland-pealix-test");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
+    HotkeyManager manager;
+    manager.start();
+    EXPECT_FALSE(manager.isMonitoring());
+    EXPECT_TRUE(processEventsUntil([&] { return manager.monitoringProblem() == noGlobalHotkeyProblem(); }))
+        << manager.monitoringProblem().toStdString();
+    EXPECT_FALSE(manager.isMonitoring());
+    manager.stop();
+    qunsetenv("WAYLAND_DISPLAY");
 }
 
 } // namespace

@@ -74,6 +74,14 @@ bool X11KeyEventSource::start()
     int error = 0;
     int major = 2;
     int minor = 2;
+    // XWayland hands out keys only while one of its own windows has the
+    // focus, so it cannot serve as a global monitor however it answers.
+    int xwaylandOpcode = 0;
+    if (XQueryExtension(m_display, "XWAYLAND", &xwaylandOpcode, &event, &error)) {
+        closeConnection();
+        setProblem(noGlobalHotkeyProblem());
+        return false;
+    }
     if (!XQueryExtension(m_display, "XInputExtension", &m_xiOpcode, &event, &error) ||
         XIQueryVersion(m_display, &major, &minor) != Success || major < 2) {
         closeConnection();
@@ -158,6 +166,7 @@ void X11KeyEventSource::readEvents()
     if (self && m_connectionLost) {
         closeConnection();
         setProblem(QStringLiteral("The connection to the X display was lost."));
+        Q_EMIT stateChanged();
     }
 }
 
@@ -207,6 +216,11 @@ void X11KeyEventSource::learnHeldModifiers()
         const bool down = (static_cast<unsigned char>(keys[keycode / 8]) >> (keycode % 8)) & 1;
         m_heldModifier[keycode] = down ? modifierOf(keycode) : 0;
     }
+}
+
+std::unique_ptr<KeyEventSource> createX11KeyEventSource()
+{
+    return std::make_unique<X11KeyEventSource>();
 }
 
 } // namespace pealix

@@ -1,0 +1,219 @@
+// The desktop portal source and the chord logic together, against a fake
+// GlobalShortcuts portal on a private session bus. Every step is awaited on
+// the event loop; signals from the fake arrive in the order it sent them, so
+// once a later one has had its effect, the earlier ones have been handled.
+#include "hotkey/portal/PortalKeyEventSource.h"
+#include "hotkey/HotkeyManager.h"
+#include "hotkey/LocalKeyEventSource.h"
+#include "support/EventLoopWait.h"
+#include "support/FakeGlobalShortcutsPortal.h"
+#include "support/PrivateSessionBus.h"
+#include "support/TestEnvironment.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using namespace pealix;
+using namespace Qt::StringLiterals;
+using test::processEventsUntil;
+using Portal = test::FakeGlobalShortcutsPortal;
+
+namespace {
+
+const QString InterfaceXml = QStringLiteral(PEALIX_PORTAL_XML);
+
+// A private bus and our application's connection to it.
+struct Desktop
+{
+    Desktop() : client(QDBusConnection::connectToBus(bus.address(), u"pealix-under-test"_s)) {}
+    ~Desktop()
+    {
+        client = QDBusConnection(QString());
+        QDBusConnection::disconnectFromBus(u"pealix-under-test"_s);
+    }
+    bool ready() const { return bus.isRunning() && client.isConnected() && QFile::exists(InterfaceXml); }
+
+    test::PrivateSessionBus bus;
+    QDBusConnection client;
+};
+
+// A manager watching through the portal and, when given, our own windows'
+// source; its callbacks write "P" for a press and "R" for a release into `log`.
+struct Rig
+{
+    explicit Rig(const QDBusConnection &bus, HotkeyConfig chord = {}, KeyEventSource *local = nullptr)
+    {
+        std::vector<std::unique_ptr<KeyEventSource>> sources;
+        sources.push_back(std::make_unique<PortalKeyEventSource>(bus));
+        if (local)
+            sources.emplace_back(local);
+        manager.emplace(chord, std::move(sources));
+        manager->setOnPress([this] { log += 'P'; });
+        manager->setOnRelease([this] { log += 'R'; });
+        QObject::connect(&*manager, &HotkeyManager::monitoringChanged, [this] { ++changes; });
+    }
+    std::optional<HotkeyManager> manager;
+    std::string log;
+    int changes = 0;
+};
+
+#define REQUIRE_DESKTOP(desktop)                                                                             \
+    PEALIX_REQUIRE((desktop).ready(), "needs dbus-daemon and xdg-desktop-portal-dev's interface files: " +   \
+                                          (desktop).bus.error().toStdString())
+
+TEST(PortalHotkey, WaylandSessionsAreToldByEitherVariable)
+{
+    // clang-format off
+    const std::tuple<const char *, const char *, const char *, bool> rows[] = {
+        {"X11 session",                          "",          "x11",     false},
+        {"Wayland socket named",                 "wayland-0", "",        true},
+        {"session type alone says Wayland",      "",          "wayland", true},
+        {"Wayland socket under a stale type",    "wayland-1", "x11",     true},
+        {"text console",                         "",          "tty",     false},
+        {"nothing set (a service, a bare X)",    "",          "",        false},
+    };
+    // clang-format on
+    for (const auto &[what, display, type, wayland] : rows)
+        EXPECT_EQ(isWaylandSession(display, type), wayland) << what;
+}
+
+TEST(PortalHotkey, BindsTheStoredChordAsTheDesktopsShortcutTextAndShowsItsAnswer)
+{
+    Desktop desktop;
+    REQUIRE_DESKTOP(desktop);
+    Portal portal(desktop.bus.address(), InterfaceXml);
+    ASSERT_TRUE(portal.isServing());
+
+    constexpr quint32 Command = HotkeyConfig::Command, Shift = HotkeyConfig::Shift,
+                      Option = HotkeyConfig::Option, Control = HotkeyConfig::Control;
+    // clang-format off
+    const std::tuple<const char *, HotkeyConfig, std::optional<QString>> rows[] = {
+        {"the default chord, Alt+Super+`",         {50, Option | Command},                     u"ALT+LOGO+grave"_s},
+        {"Control+Shift+F13",                      {105, Control | Shift},                     u"CTRL+SHIFT+F13"_s},
+        {"Space alone",                            {49, 0},                                    u"space"_s},
+        {"all four modifiers with T",              {17, Control | Option | Shift | Command},   u"CTRL+ALT+SHIFT+LOGO+t"_s},
+        {"Super with the letter H",                {4, Command},                               u"LOGO+h"_s},
+        {"a key the text cannot name (Num Lock)",  {0x47, Option},                             std::nullopt},
+    };
+    // clang-format on
+    for (const auto &[what, chord, trigger] : rows) {
+        {
+            Rig rig(desktop.client, chord);
+            rig.manager->start();
+            ASSERT_TRUE(processEventsUntil([&] { return rig.manager->isMonitoring(); }))
+                << what << ": " << rig.manager->monitoringProblem().toStdString();
+            ASSERT_FALSE(portal.bindings.empty()) << what;
+            const Portal::Binding &bound = portal.bindings.back();
+            EXPECT_EQ(bound.session, portal.sessions.back().path) << what;
+            EXPECT_EQ(bound.id, u"push-to-talk"_s) << what;
+            EXPECT_FALSE(bound.description.isEmpty()) << what;
+            EXPECT_EQ(bound.preferredTrigger, trigger) << what;
+            EXPECT_EQ(rig.manager->triggerDescription(), Portal::describe(trigger)) << what;
+            EXPECT_EQ(rig.manager->monitoringProblem(), QString()) << what;
+        }
+        // The manager is gone, and with it the desktop's binding.
+        EXPECT_TRUE(processEventsUntil([&] { return portal.sessions.back().closed; })) << what;
+    }
+    // The application names itself once per connection, before anything else.
+    EXPECT_EQ(portal.registeredApplications, QStringList{u"org.pealix.Pealix"_s});
+    EXPECT_EQ(portal.calls.mid(0, 4),
+              (QStringList{u"Register"_s, u"CreateSession"_s, u"BindShortcuts"_s, u"Close"_s}));
+    EXPECT_EQ(portal.calls.size(), 1 + 3 * qsizetype(std::size(rows)));
+    EXPECT_EQ(portal.violations.join(u"; "_s).toStdString(), "");
+}
+
+TEST(PortalHotkey, ActivationsBecomeOneHoldAndTheDesktopEndingTheSessionEndsIt)
+{
+    Desktop desktop;
+    REQUIRE_DESKTOP(desktop);
+    Portal portal(desktop.bus.address(), InterfaceXml);
+    ASSERT_TRUE(portal.isServing());
+    auto *window = new LocalKeyEventSource; // our own windows, fed by hand
+    Rig rig(desktop.client, HotkeyConfig::defaultChord(), window);
+    const auto windowKey = [&](bool pressed) {
+        Q_EMIT window->keyEvent({50, HotkeyConfig::Option | HotkeyConfig::Command, 0}, pressed);
+    };
+    rig.manager->start();
+    ASSERT_TRUE(processEventsUntil([&] { return rig.manager->isMonitoring(); }));
+
+    portal.activate(1000);
+    ASSERT_TRUE(processEventsUntil([&] { return rig.log == "P"; }));
+    // While held: the desktop repeats the activation, our window sees the
+    // chord and its X11-style repeats, and other shortcuts and sessions come
+    // and go. Only the desktop's own deactivation ends the hold.
+    portal.activate(1030);
+    for (int repeat = 0; repeat < 5; ++repeat) {
+        windowKey(false);
+        windowKey(true);
+    }
+    portal.deactivate(1040, u"another-shortcut"_s);
+    portal.deactivate(1050, u"push-to-talk"_s, portal.sessions.back().path + u"_other"_s);
+    portal.deactivate(2000);
+    ASSERT_TRUE(processEventsUntil([&] { return rig.log.size() >= 2; }));
+    EXPECT_EQ(rig.log, "PR");
+    windowKey(false);
+    EXPECT_EQ(rig.log, "PR") << "a release with no hold of its own";
+
+    // The user picks another trigger in the desktop's settings.
+    const int changesBefore = rig.changes;
+    portal.changeTrigger(u"push-to-talk"_s, u"Ctrl+F9"_s);
+    ASSERT_TRUE(processEventsUntil([&] { return rig.manager->triggerDescription() == u"Ctrl+F9"_s; }));
+    EXPECT_GT(rig.changes, changesBefore);
+
+    // The desktop ends the session in the middle of a hold: the hold ends with
+    // it, our windows take over, and the Hotkey tab hears about it.
+    portal.activate(3000);
+    ASSERT_TRUE(processEventsUntil([&] { return rig.log == "PRP"; }));
+    portal.closeSession();
+    ASSERT_TRUE(processEventsUntil([&] { return !rig.manager->isMonitoring(); }));
+    EXPECT_EQ(rig.log, "PRPR");
+    EXPECT_EQ(rig.manager->monitoringProblem(), noGlobalHotkeyProblem());
+    EXPECT_EQ(rig.manager->triggerDescription(), QString());
+    portal.activate(4000);
+    windowKey(true);
+    windowKey(false);
+    EXPECT_EQ(rig.log, "PRPRPR");
+    EXPECT_EQ(portal.violations.join(u"; "_s).toStdString(), "");
+}
+
+TEST(PortalHotkey, EveryWayOfSayingNoGivesTheProblemText)
+{
+    Desktop desktop;
+    REQUIRE_DESKTOP(desktop);
+    using B = Portal::Behaviour;
+    // clang-format off
+    const std::pair<const char *, std::optional<B>> rows[] = {
+        {"no portal on the bus",                          std::nullopt},
+        {"a portal without the GlobalShortcuts interface", B::LacksInterface},
+        {"session refused with an error",                 B::RefusesSession},
+        {"session request denied",                        B::DeniesSession},
+        {"the user dismisses the shortcut dialog",        B::UserCancels},
+        {"the desktop binds none of the shortcuts",       B::BindsNothing},
+    };
+    // clang-format on
+    const QString problem = noGlobalHotkeyProblem();
+    EXPECT_EQ(
+        problem,
+        u"This desktop doesn't let applications watch a global hotkey. Bind a keyboard shortcut "
+        u"to \u201Cpealix --talk\u201D in your desktop's settings, or use the tray panel's talk button."_s);
+    for (const auto &[what, behaviour] : rows) {
+        std::optional<Portal> portal;
+        if (behaviour) {
+            portal.emplace(desktop.bus.address(), InterfaceXml, *behaviour);
+            ASSERT_TRUE(portal->isServing()) << what;
+        }
+        Rig rig(desktop.client);
+        rig.manager->start();
+        const int changesAtStart = rig.changes;
+        EXPECT_TRUE(processEventsUntil([&] { return rig.manager->monitoringProblem() == problem; }))
+            << what << ": " << rig.manager->monitoringProblem().toStdString();
+        EXPECT_FALSE(rig.manager->isMonitoring()) << what;
+        EXPECT_GT(rig.changes, changesAtStart) << what << ": the Hotkey tab must hear of the answer";
+        if (portal) {
+            EXPECT_EQ(portal->violations.join(u"; "_s).toStdString(), "") << what;
+        }
+    }
+}
+
+} // namespace
