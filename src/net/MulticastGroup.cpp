@@ -1,6 +1,7 @@
 #include "net/MulticastGroup.h"
 
 #include <QNetworkDatagram>
+#include <QNetworkProxy>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QVariant>
@@ -18,7 +19,10 @@ bool MulticastGroup::open()
 {
     if (m_sender || m_cancelled)
         return m_sender != nullptr;
+    // Multicast never leaves the local network, so a SOCKS proxy from the
+    // environment must not carry it.
     auto *sender = new QUdpSocket(this);
+    sender->setProxy(QNetworkProxy::NoProxy);
     if (!sender->bind(QHostAddress(QHostAddress::AnyIPv4), 0)) {
         delete sender;
         return false;
@@ -28,6 +32,7 @@ bool MulticastGroup::open()
     connect(m_sender, &QUdpSocket::readyRead, this, [this] { drain(m_sender); });
 
     auto *listener = new QUdpSocket(this);
+    listener->setProxy(QNetworkProxy::NoProxy);
     if (listener->bind(QHostAddress(QHostAddress::AnyIPv4), m_port,
                        QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint) &&
         listener->joinMulticastGroup(m_group)) {

@@ -29,6 +29,9 @@ bool isStatusError(QNetworkReply::NetworkError error)
            error == QNetworkReply::ProtocolInvalidOperationError;
 }
 
+// What the client may hold for us between two reads.
+constexpr qint64 kReadBufferBytes = 64 * 1024;
+
 } // namespace
 
 QCoro::Task<HttpResult> httpExchange(QNetworkRequest request, std::optional<QByteArray> post,
@@ -46,30 +49,43 @@ QCoro::Task<HttpResult> httpExchange(QNetworkRequest request, std::optional<QByt
     std::unique_ptr<QNetworkReply, DeleteLater> reply(post ? manager.post(request, *post)
                                                            : manager.get(request));
     QNetworkReply *raw = reply.get();
+    // The client reads from the socket only as fast as the bytes are taken out
+    // here, so an endless body never piles up anywhere but in `body`. A POST
+    // starts from the event loop, and a size set before that start is lost on
+    // the way to the client's thread: so once more after it.
+    raw->setReadBufferSize(kReadBufferBytes);
+    QMetaObject::invokeMethod(
+        raw, [raw] { raw->setReadBufferSize(kReadBufferBytes); }, Qt::QueuedConnection);
 
     auto cutOff = std::make_shared<bool>(false);
-    const auto abortIfTooLarge = [raw, cutOff, max = limits.maxBodyBytes](qint64 size) {
-        if (size > max && !*cutOff) {
-            *cutOff = true;
-            raw->abort();
-        }
-    };
-    QObject::connect(raw, &QNetworkReply::metaDataChanged, raw, [raw, abortIfTooLarge] {
-        const QVariant length = raw->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid())
-            abortIfTooLarge(length.toLongLong());
-    });
-    QObject::connect(raw, &QNetworkReply::downloadProgress, raw,
-                     [abortIfTooLarge](qint64 received, qint64) { abortIfTooLarge(received); });
-    QTimer::singleShot(limits.totalTimeout, raw, [raw, cutOff] {
+    auto body = std::make_shared<QByteArray>();
+    const auto cutOffNow = [raw, cutOff, body] {
+        if (*cutOff)
+            return;
         *cutOff = true;
+        *body = QByteArray();
         raw->abort();
+    };
+    // The declared length turns a large answer away before its body; received
+    // bytes are counted as well, since a chunked answer declares nothing.
+    QObject::connect(raw, &QNetworkReply::metaDataChanged, raw, [raw, cutOffNow, max = limits.maxBodyBytes] {
+        const QVariant length = raw->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > max)
+            cutOffNow();
     });
+    const auto take = [raw, cutOff, body, cutOffNow, max = limits.maxBodyBytes] {
+        if (*cutOff)
+            return;
+        if (body->size() + raw->bytesAvailable() > max) {
+            cutOffNow();
+            return;
+        }
+        body->append(raw->readAll());
+    };
+    QObject::connect(raw, &QNetworkReply::readyRead, raw, take);
+    QTimer::singleShot(limits.totalTimeout, Qt::PreciseTimer, raw, cutOffNow);
     if (owner)
-        QObject::connect(owner.data(), &QObject::destroyed, raw, [raw, cutOff] {
-            *cutOff = true;
-            raw->abort();
-        });
+        QObject::connect(owner.data(), &QObject::destroyed, raw, cutOffNow);
 
     if (!raw->isFinished())
         co_await qCoro(raw).waitForFinished();
@@ -79,11 +95,12 @@ QCoro::Task<HttpResult> httpExchange(QNetworkRequest request, std::optional<QByt
     const QNetworkReply::NetworkError error = raw->error();
     if (*cutOff || !status.isValid() || (error != QNetworkReply::NoError && !isStatusError(error)))
         co_return result;
+    take();
+    if (*cutOff)
+        co_return result;
     result.answered = true;
     result.status = status.toInt();
-    result.body = raw->readAll();
-    if (result.body.size() > limits.maxBodyBytes)
-        co_return HttpResult{};
+    result.body = std::move(*body);
     co_return result;
 }
 

@@ -83,7 +83,8 @@ std::optional<Speaker> speakerFromDescription(const QString &location, const QSt
     Speaker speaker;
     speaker.id = QStringLiteral("sonos:") + (uuid.isEmpty() ? host : uuid);
     speaker.kind = SpeakerKind::Sonos;
-    speaker.name = *roomName;
+    // Room names are text: "Kid&apos;s Room" is the room Kid's Room.
+    speaker.name = xmlUnescape(*roomName);
     speaker.host = host;
     speaker.port = url.port(1400);
     speaker.sonosUUID = uuid;

@@ -22,7 +22,8 @@ QStringList sonosLocations(const QByteArray &datagram);
 bool isSonosLocation(const QString &location);
 
 // The speaker a device description at `location` describes, or nothing when
-// the description has no roomName.
+// the description has no roomName. The room name is trimmed, then its
+// entities decoded once; the id is made from the UDN as it stands.
 std::optional<Speaker> speakerFromDescription(const QString &location, const QString &description);
 
 } // namespace pealix::sonos
