@@ -35,9 +35,8 @@ ClipResponse buildClipResponse(QByteArrayView head, qint64 total)
 
     ClipResponse response;
     if (range.isUnsatisfiable) {
-        response.header = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */"
-                          + QByteArray::number(total)
-                          + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+        response.header = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" +
+                          QByteArray::number(total) + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
         return response;
     }
 
@@ -46,8 +45,8 @@ ClipResponse buildClipResponse(QByteArrayView head, qint64 total)
     header.reserve(192);
     if (range.isPartial) {
         header += "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes ";
-        header += QByteArray::number(range.start) + '-' + QByteArray::number(range.end) + '/'
-                  + QByteArray::number(total) + "\r\n";
+        header += QByteArray::number(range.start) + '-' + QByteArray::number(range.end) + '/' +
+                  QByteArray::number(total) + "\r\n";
     } else {
         header += "HTTP/1.1 200 OK\r\n";
     }
@@ -57,7 +56,8 @@ ClipResponse buildClipResponse(QByteArrayView head, qint64 total)
     header += QByteArray::number(length);
     header += "\r\nConnection: close\r\n\r\n";
     response.header = header;
-    if (method != QLatin1String("HEAD") && length > 0) {
+    response.isFetch = method != QLatin1String("HEAD");
+    if (response.isFetch && length > 0) {
         response.bodyStart = range.start;
         response.bodyLength = length;
     }

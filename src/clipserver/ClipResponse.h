@@ -14,6 +14,8 @@ struct ClipResponse
     QByteArray header;
     qint64 bodyStart = 0;
     qint64 bodyLength = 0;
+    // The answer carries the clip or the part asked for (200 or 206, not HEAD).
+    bool isFetch = false;
 };
 
 // The media type of every clip we publish.

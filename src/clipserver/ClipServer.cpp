@@ -1,5 +1,6 @@
 #include "clipserver/ClipServer.h"
 
+#include "clipserver/ClipAdmission.h"
 #include "clipserver/ClipBody.h"
 #include "clipserver/ClipConnection.h"
 #include "clipserver/ClipListener.h"
@@ -8,7 +9,6 @@
 #include <QFile>
 #include <QHostAddress>
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -21,22 +21,67 @@ namespace {
 // A real request head arrives in one segment; a client still trickling its
 // head after this many idle limits is not a speaker.
 constexpr int headLimitInIdleLimits = 3;
+// Under a flood, a connection whose request head has not come this long after
+// it was accepted, or whose client has held its response up for this long,
+// makes way for a newcomer.
+constexpr qint64 headGraceMs = 100;
+constexpr qint64 stalledResponseMs = 1000;
+
+QHostAddress peerOf(int descriptor)
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof(address);
+    if (::getpeername(descriptor, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return {};
+    return normalisedPeer(QHostAddress(reinterpret_cast<const sockaddr *>(&address)));
+}
 
 } // namespace
+
+QHostAddress normalisedPeer(const QHostAddress &address)
+{
+    bool mapped = false;
+    const quint32 ipv4 = address.toIPv4Address(&mapped);
+    return mapped ? QHostAddress(ipv4) : address;
+}
 
 ClipServer::ClipServer(QObject *parent) : ClipServer(defaultIdleLimit, parent) {}
 
 ClipServer::ClipServer(std::chrono::milliseconds idleLimit, QObject *parent)
-    : QObject(parent), m_idleLimit(idleLimit)
+    : QObject(parent), m_idleLimit(idleLimit),
+      m_admission(std::make_unique<ClipAdmission>(ClipAdmission::Bounds{
+          maximumConnections, maximumConnectionsPerPeer, headGraceMs, stalledResponseMs}))
 {
     setObjectName(QStringLiteral("org.pealix.Pealix.clipserver"));
+    m_parkedRetry = new QTimer(this);
+    m_parkedRetry->setInterval(std::chrono::milliseconds(headGraceMs));
+    connect(m_parkedRetry, &QTimer::timeout, this, &ClipServer::retryParked);
 }
 
-ClipServer::~ClipServer() = default;
+ClipServer::~ClipServer()
+{
+    if (m_parked >= 0)
+        ::close(m_parked);
+}
 
 void ClipServer::setIdleLimit(std::chrono::milliseconds limit)
 {
     m_idleLimit = limit;
+}
+
+void ClipServer::setAllowedPeers(QList<QHostAddress> peers)
+{
+    m_allowedPeers.clear();
+    for (const QHostAddress &peer : peers)
+        m_allowedPeers.append(normalisedPeer(peer));
+}
+
+void ClipServer::recordFetch(const QHostAddress &peer)
+{
+    if (m_completedFetches.contains(peer))
+        return;
+    m_completedFetches.append(peer);
+    Q_EMIT fetchCompleted(peer);
 }
 
 QCoro::Task<quint16> ClipServer::start(QString clipPath)
@@ -49,10 +94,8 @@ QCoro::Task<quint16> ClipServer::start(QString clipPath)
         throw ClipServerError(file.errorString());
     m_payload = ClipBody::make(std::move(bytes));
 
-    auto *listener = new ClipListener([this](qintptr descriptor) { acceptConnection(descriptor); }, this);
-    // The dual-stack address: IPv4 clients (the URL speakers get is IPv4) and
-    // IPv6 ones alike. Qt falls back to IPv4 alone where IPv6 is unavailable.
-    if (!listener->listen(QHostAddress::Any, 0)) {
+    auto *listener = new ClipListener([this](int descriptor) { return acceptConnection(descriptor); }, this);
+    if (!listener->listenAnywhere()) {
         const QString reason = listener->errorString();
         delete listener;
         throw ClipServerError(reason);
@@ -72,25 +115,75 @@ QCoro::Task<quint16> ClipServer::start(QString clipPath)
 void ClipServer::stop()
 {
     if (m_listener) {
-        m_listener->close();
+        m_listener->shutDown();
         m_listener->deleteLater();
         m_listener = nullptr;
+    }
+    if (m_parked >= 0) {
+        ::close(m_parked);
+        m_parked = -1;
+        m_parkedRetry->stop();
     }
     // Connections hold their own references, so this never frees bytes in use.
     m_payload.reset();
     m_port = 0;
 }
 
-void ClipServer::acceptConnection(qintptr descriptor)
+bool ClipServer::acceptConnection(int fd)
 {
-    const int fd = static_cast<int>(descriptor);
-    if (::fcntl(fd, F_SETFL, O_NONBLOCK) != 0) {
+    const QHostAddress peer = peerOf(fd);
+    // Refused before anything is read: a stranger learns nothing, not even the headers.
+    if (peer.isNull() || (!m_allowedPeers.isEmpty() && !m_allowedPeers.contains(peer))) {
         ::close(fd);
-        return;
+        return true;
     }
+    if (admit(fd, peer))
+        return true;
+    m_parked = fd;
+    m_parkedPeer = peer;
+    // A busy connection may stall and become one that can make room.
+    m_parkedRetry->start();
+    return false;
+}
+
+bool ClipServer::admit(int fd, const QHostAddress &peer)
+{
+    const ClipAdmission::Decision room = m_admission->decide(peer, ClipConnection::steadyNowMs());
+    if (room.kind == ClipAdmission::Decision::Kind::Wait)
+        return false;
+    if (room.kind == ClipAdmission::Decision::Kind::Refuse) {
+        ::close(fd);
+        return true;
+    }
+    if (room.evict)
+        room.evict->abort();
+    // A client that does not read holds at most this much of the kernel's memory.
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBufferBytes, sizeof(sendBufferBytes));
+
     const ClipConnection::Limits limits{m_idleLimit, m_idleLimit * headLimitInIdleLimits};
-    auto *connection = new ClipConnection(fd, QPointer<QObject>(this), m_payload, limits);
+    auto *connection = new ClipConnection(fd, peer, QPointer<QObject>(this), m_payload, limits);
+    m_admission->add(connection);
+    connect(connection, &ClipConnection::closed, this, &ClipServer::connectionClosed);
+    connect(connection, &ClipConnection::fetchCompleted, this, &ClipServer::recordFetch);
     connection->start();
+    return true;
+}
+
+void ClipServer::connectionClosed(ClipConnection *connection)
+{
+    m_admission->remove(connection);
+    if (m_parked >= 0)
+        QTimer::singleShot(0, this, &ClipServer::retryParked);
+}
+
+void ClipServer::retryParked()
+{
+    if (m_parked < 0 || !admit(m_parked, m_parkedPeer))
+        return;
+    m_parked = -1;
+    m_parkedRetry->stop();
+    if (m_listener)
+        m_listener->resume();
 }
 
 } // namespace pealix

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <QCoro/QCoroTask>
 
@@ -11,13 +14,16 @@
 
 namespace pealix {
 
+class ClipAdmission;
 class ClipBody;
+class ClipConnection;
 class ClipListener;
 
 // Publishes one clip over HTTP/1.1 for the length of one broadcast: every path
 // answers with the clip, single byte ranges and HEAD are honoured, and each
 // connection carries exactly one request. Listens on every local address
-// (IPv4 and, where available, IPv6) on a port the system picks.
+// (IPv4 and, where available, IPv6) on a port the system picks, and answers
+// only the addresses it is told to, when it is told any.
 class ClipServer : public QObject
 {
     Q_OBJECT
@@ -45,13 +51,55 @@ public:
     // Applies to connections accepted afterwards.
     void setIdleLimit(std::chrono::milliseconds limit);
 
+    // Only these addresses may connect; any other connection is closed at once,
+    // before a byte of it is read. IPv4 clients reach the dual-stack listener
+    // as IPv4-mapped IPv6 addresses (::ffff:10.0.0.5); they match their IPv4
+    // form. Loopback is refused unless listed. An empty list lets anyone in.
+    // Applies to connections accepted afterwards.
+    void setAllowedPeers(QList<QHostAddress> peers);
+
+    // Every address that received a whole clip (a GET answered 200, or 206 for
+    // the range it asked for), IPv4-mapped ones in their IPv4 form, each once,
+    // in the order they first completed one. HEAD requests, refusals and
+    // responses the client cut off do not count. "Received" means the client's
+    // TCP acknowledged every byte and the client then ended the connection in
+    // order.
+    QList<QHostAddress> completedFetches() const { return m_completedFetches; }
+
+    // Bounds on open connections; beyond them the least useful connection is
+    // let go of, or the newcomer turned away (see ClipAdmission).
+    static constexpr int maximumConnections = 256;
+    static constexpr int maximumConnectionsPerPeer = 16;
+    // Each socket's share of kernel memory for unsent response bytes.
+    static constexpr int sendBufferBytes = 256 * 1024;
+
+Q_SIGNALS:
+    // An address entered completedFetches() (once per address).
+    void fetchCompleted(QHostAddress peer);
+
 private:
-    void acceptConnection(qintptr descriptor);
+    // Takes one accepted socket; false when it had to wait and accepting must pause.
+    bool acceptConnection(int descriptor);
+    // Admits or refuses a socket; false when there is no room for it yet.
+    bool admit(int descriptor, const QHostAddress &peer);
+    void connectionClosed(ClipConnection *connection);
+    void retryParked();
+    void recordFetch(const QHostAddress &peer);
 
     ClipListener *m_listener = nullptr;
     std::shared_ptr<const ClipBody> m_payload;
     quint16 m_port = 0;
     std::chrono::milliseconds m_idleLimit = defaultIdleLimit;
+    QList<QHostAddress> m_allowedPeers;
+    QList<QHostAddress> m_completedFetches;
+    std::unique_ptr<ClipAdmission> m_admission;
+    // A client accepted while every slot was busy; accepting pauses until it is in.
+    int m_parked = -1;
+    QHostAddress m_parkedPeer;
+    QTimer *m_parkedRetry = nullptr;
 };
+
+// An IPv4-mapped IPv6 address in its IPv4 form; any other address unchanged.
+QHostAddress normalisedPeer(const QHostAddress &address);
 
 } // namespace pealix

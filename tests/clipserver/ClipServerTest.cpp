@@ -27,6 +27,7 @@ struct RawRequest
     // already have closed.
     int trickleMs = -1;
     bool halfClose = false; // then shut our sending side, as a client that has said all it will
+    QHostAddress from = QHostAddress(QHostAddress::LocalHost); // any of 127.0.0.0/8
 };
 
 // What arrived before the server closed the connection; nothing when it did not
@@ -34,7 +35,7 @@ struct RawRequest
 QCoro::Task<std::optional<QByteArray>> rawExchange(quint16 port, RawRequest request)
 {
     QTcpSocket socket;
-    if (!co_await qCoro(socket).connectToHost(QHostAddress::LocalHost, port))
+    if (!socket.bind(request.from) || !co_await qCoro(socket).connectToHost(QHostAddress::LocalHost, port))
         co_return std::nullopt;
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     const qsizetype chunk = request.trickleMs < 0 ? request.bytes.size() : 1;
@@ -174,11 +175,13 @@ TEST_F(ClipServerTest, StalledAndTricklingClientsAreClosed)
 TEST_F(ClipServerTest, ServesTwoHundredParallelConnections)
 {
     const quint16 port = serve(patternBytes(200000));
-    // Every client connects before any is answered in full, so the server really holds them all at once.
+    // Every client connects before any is answered in full, so the server really holds them all at once;
+    // each from an address of its own, as the speakers of a large house.
     std::vector<QCoro::Task<std::optional<QByteArray>>> clients;
     for (int i = 0; i < 200; ++i)
         clients.push_back(
-            rawExchange(port, {"GET / HTTP/1.1\r\nRange: bytes=" + QByteArray::number(i) + "-\r\n\r\n"}));
+            rawExchange(port, {"GET / HTTP/1.1\r\nRange: bytes=" + QByteArray::number(i) + "-\r\n\r\n", -1,
+                               false, QHostAddress(quint32(0x7f000100 + i + 1))}));
     const auto replies = QCoro::waitFor(net::whenAll(std::move(clients)));
     for (int i = 0; i < 200; ++i)
         EXPECT_EQ(replies[i], header(200000 - i, QByteArray::number(i) + "-199999/200000") + m_clip.mid(i))

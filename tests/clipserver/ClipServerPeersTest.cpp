@@ -1,0 +1,186 @@
+// Who may fetch the clip, who is recorded as having fetched it, and serving
+// while a crowd of clients that never finish holds connections open.
+#include "clipserver/ClipServer.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoro/QCoroAbstractSocket>
+#include <QCoro/QCoroProcess>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+namespace pealix::test {
+namespace {
+
+using namespace Qt::StringLiterals;
+
+QHostAddress loopback(int last)
+{
+    return QHostAddress(quint32(0x7f000000 + last));
+}
+
+// curl from a loopback address of our choosing: its exit code and what it printed.
+struct CurlResult
+{
+    int exitCode = -1;
+    QByteArray output;
+};
+
+QCoro::Task<CurlResult> curl(QStringList arguments, QHostAddress from)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(u"curl"_s,
+                  QStringList{"-q", "-sS", "--noproxy", "*", "--interface", from.toString()} + arguments);
+    co_await qCoro(process).waitForFinished(30000);
+    co_return CurlResult{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                         process.readAllStandardOutput()};
+}
+
+// Connects from `from`, sends a request and reads to the end: what arrived, or
+// nothing when the connection could not be made.
+QCoro::Task<std::optional<QByteArray>> fetchFrom(quint16 port, QHostAddress from)
+{
+    QTcpSocket socket;
+    if (!socket.bind(from) || !co_await qCoro(socket).connectToHost(QHostAddress::LocalHost, port))
+        co_return std::nullopt;
+    socket.write("GET /clip.m4a HTTP/1.1\r\n\r\n");
+    co_await qCoro(socket).waitForDisconnected(10000);
+    co_return socket.readAll();
+}
+
+class ClipServerPeersTest : public ::testing::Test
+{
+protected:
+    quint16 serve(qsizetype size)
+    {
+        m_clip = QByteArray(size, Qt::Uninitialized);
+        for (qsizetype i = 0; i < size; ++i)
+            m_clip[i] = char(i % 253);
+        QFile file(m_dir.filePath(u"clip.m4a"_s));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(m_clip) == size && file.flush());
+        m_server = std::make_unique<ClipServer>();
+        return QCoro::waitFor(m_server->start(file.fileName()));
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<ClipServer> m_server;
+    QByteArray m_clip;
+};
+
+TEST_F(ClipServerPeersTest, OnlyListedAddressesAreAnsweredIpv4MappedOnesInTheirIpv4Form)
+{
+    const quint16 port = serve(1000);
+    // Mapped and plain forms listed; the dual-stack listener sees every IPv4 client mapped.
+    m_server->setAllowedPeers({QHostAddress(u"::ffff:127.0.0.5"_s), loopback(6)});
+    const struct
+    {
+        const char *situation;
+        QHostAddress from;
+        bool answered;
+    } rows[] = {
+        {"listed in mapped form", loopback(5), true},
+        {"listed in IPv4 form", loopback(6), true},
+        {"loopback itself, not listed", loopback(1), false},
+        {"a stranger", loopback(7), false},
+    };
+    for (const auto &row : rows) {
+        const std::optional<QByteArray> reply = QCoro::waitFor(fetchFrom(port, row.from));
+        ASSERT_TRUE(reply) << row.situation;
+        if (row.answered)
+            EXPECT_TRUE(reply->startsWith("HTTP/1.1 200 OK\r\n") && reply->endsWith(m_clip)) << row.situation;
+        else
+            EXPECT_EQ(*reply, QByteArray()) << row.situation; // closed before a byte of an answer
+    }
+    EXPECT_EQ(m_server->completedFetches(), QList<QHostAddress>({loopback(5), loopback(6)}));
+
+    // An empty list lets everyone in again, for connections made afterwards.
+    m_server->setAllowedPeers({});
+    EXPECT_TRUE(QCoro::waitFor(fetchFrom(port, loopback(7)))->endsWith(m_clip));
+}
+
+TEST_F(ClipServerPeersTest, WholeAndRangedGetsCountOnceEachHeadAndCutOffResponsesDoNot)
+{
+    QString missing;
+    PEALIX_REQUIRE(havePrograms({u"curl"_s}, &missing), "missing " + missing.toStdString());
+    // Large enough that a client reading slowly is still far from the end when it gives up.
+    const quint16 port = serve(8 * 1024 * 1024);
+    const QString url = u"http://127.0.0.1:%1/clip.m4a"_s.arg(port);
+    QSignalSpy completed(m_server.get(), &ClipServer::fetchCompleted);
+
+    const struct
+    {
+        const char *situation;
+        QStringList arguments;
+        int from;
+        int exitCode;
+    } rows[] = {
+        {"a HEAD request", {"-I", url}, 2, 0},
+        {"a whole GET", {"-o", "/dev/null", url}, 3, 0},
+        // curl gives up after half a second at 10 KB/s, far from the end (exit 28).
+        {"a client that gives up",
+         {"-o", "/dev/null", "--limit-rate", "10K", "--max-time", "0.5", url},
+         4,
+         28},
+        {"a range", {"-o", "/dev/null", "-r", "100-199", url}, 5, 0},
+        {"the same client again", {"-o", "/dev/null", url}, 3, 0},
+        {"a probe of the first two bytes", {"-o", "/dev/null", "-r", "0-1", url}, 6, 0},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(QCoro::waitFor(curl(row.arguments, loopback(row.from))).exitCode, row.exitCode)
+            << row.situation;
+
+    // curl may be gone before the server has seen its end of the last connection.
+    const QList<QHostAddress> expected{loopback(3), loopback(5), loopback(6)};
+    if (m_server->completedFetches().size() < expected.size())
+        completed.wait(5000);
+    EXPECT_EQ(m_server->completedFetches(), expected);
+    QList<QHostAddress> signalled;
+    for (const QList<QVariant> &arguments : completed)
+        signalled.append(arguments.at(0).value<QHostAddress>());
+    EXPECT_EQ(signalled, expected);
+}
+
+TEST_F(ClipServerPeersTest, AGoodFetchCompletesWhileACrowdHoldsConnectionsOpen)
+{
+    const quint16 port = serve(300 * 1000);
+    // From one address: requests whose answers are never read. From many others:
+    // connections that say nothing, and heads that never end.
+    std::vector<std::unique_ptr<QTcpSocket>> crowd;
+    for (int i = 0; i < 400; ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->setReadBufferSize(1);
+        const bool oneAddress = i % 4 == 0;
+        ASSERT_TRUE(socket->bind(oneAddress ? loopback(20) : QHostAddress(quint32(0x7f010000 + i))));
+        socket->connectToHost(QHostAddress::LocalHost, port);
+        ASSERT_TRUE(QCoro::waitFor(qCoro(*socket).waitForConnected(5000)));
+        socket->write(oneAddress ? "GET / HTTP/1.1\r\n\r\n" : i % 4 == 1 ? "GET / HTTP/1.1\r\nX: " : "");
+        crowd.push_back(std::move(socket));
+    }
+    // Every kind of crowd member had time to be accepted and to fall idle.
+    QCoro::waitFor(qCoro(*crowd.back()).waitForReadyRead(1500));
+
+    for (int round = 0; round < 3; ++round)
+        EXPECT_EQ(QCoro::waitFor(fetchFrom(port, loopback(1)))->right(m_clip.size()), m_clip) << round;
+    EXPECT_EQ(m_server->completedFetches(), QList<QHostAddress>{loopback(1)});
+
+    // The server keeps only so many: the one address within its own share, the crowd within the total.
+    int open = 0;
+    int openFromOneAddress = 0;
+    for (const auto &socket : crowd) {
+        if (socket->state() == QAbstractSocket::ConnectedState) {
+            ++open;
+            openFromOneAddress += socket->localAddress() == loopback(20);
+        }
+    }
+    EXPECT_LE(open, ClipServer::maximumConnections);
+    EXPECT_LE(openFromOneAddress, ClipServer::maximumConnectionsPerPeer);
+}
+
+} // namespace
+} // namespace pealix::test
