@@ -17,7 +17,9 @@ class KeyEventSource;
 // Turns the push-to-talk chord into exactly one press and one release per hold,
 // however long the key is held and however often it repeats. Key events come
 // from KeyEventSources: a system-wide one when the desktop offers it, and one
-// for our own windows. Lives on the main thread, as do its callbacks.
+// for our own windows, whose keys count only while no system-wide source
+// watches. A hold ends at the source that began it. Lives on the main thread,
+// as do its callbacks.
 class HotkeyManager : public QObject
 {
     Q_OBJECT

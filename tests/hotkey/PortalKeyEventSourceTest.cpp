@@ -187,7 +187,6 @@ TEST(PortalHotkey, EveryWayOfSayingNoGivesTheProblemText)
         {"no portal on the bus",                          std::nullopt},
         {"a portal without the GlobalShortcuts interface", B::LacksInterface},
         {"session refused with an error",                 B::RefusesSession},
-        {"session request denied",                        B::DeniesSession},
         {"the user dismisses the shortcut dialog",        B::UserCancels},
         {"the desktop binds none of the shortcuts",       B::BindsNothing},
     };

@@ -6,7 +6,6 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
-#include <QPointer>
 #include <QSet>
 
 #include <utility>
@@ -91,10 +90,9 @@ void PortalKeyEventSource::stop()
     m_state = State::Idle;
 }
 
-QDBusMessage PortalKeyEventSource::portalCall(const char *interface, const char *method) const
+QDBusMessage PortalKeyEventSource::portalCall(const QString &interface, const char *method) const
 {
-    return QDBusMessage::createMethodCall(PortalService, PortalPath, QLatin1String(interface),
-                                          QLatin1String(method));
+    return QDBusMessage::createMethodCall(PortalService, PortalPath, interface, QLatin1String(method));
 }
 
 void PortalKeyEventSource::callPortal(const QDBusMessage &call, ReplyHandler handler)
@@ -126,7 +124,7 @@ QString PortalKeyEventSource::handlePath(const char *kind, const QString &token)
 void PortalKeyEventSource::registerApplication()
 {
     m_state = State::Registering;
-    QDBusMessage call = portalCall("org.freedesktop.host.portal.Registry", "Register");
+    QDBusMessage call = portalCall(RegistryInterface, "Register");
     call << QString::fromLatin1(ApplicationId) << QVariantMap{};
     callPortal(call, [this](const QDBusMessage &) {
         // Portals older than the registry, or a connection already named, say
@@ -147,19 +145,23 @@ void PortalKeyEventSource::createSession()
     m_sessionPath = handlePath("session", sessionToken);
     awaitResponse(handlePath("request", requestToken));
 
-    QDBusMessage call = portalCall("org.freedesktop.portal.GlobalShortcuts", "CreateSession");
+    QDBusMessage call = portalCall(ShortcutsInterface, "CreateSession");
     call << QVariantMap{{QStringLiteral("handle_token"), requestToken},
                         {QStringLiteral("session_handle_token"), sessionToken}};
-    callPortal(call, [this](const QDBusMessage &reply) {
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-            fail();
-            return;
-        }
-        // A portal that picks its own request path is followed there.
-        const QString handle = reply.arguments().constFirst().value<QDBusObjectPath>().path();
-        if (!handle.isEmpty() && handle != m_requestPath)
-            awaitResponse(handle);
-    });
+    callPortal(call, [this](const QDBusMessage &reply) { followRequest(reply); });
+}
+
+void PortalKeyEventSource::followRequest(const QDBusMessage &reply)
+{
+    // The method's own reply only names the request; an error means there is none.
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        fail();
+        return;
+    }
+    // A portal that picks its own request path is followed there.
+    const QString handle = reply.arguments().constFirst().value<QDBusObjectPath>().path();
+    if (!handle.isEmpty() && handle != m_requestPath)
+        awaitResponse(handle);
 }
 
 void PortalKeyEventSource::sessionCreated(const QVariantMap &results)
@@ -190,18 +192,10 @@ void PortalKeyEventSource::bindShortcut()
     const QString token = newToken();
     awaitResponse(handlePath("request", token));
 
-    QDBusMessage call = portalCall("org.freedesktop.portal.GlobalShortcuts", "BindShortcuts");
+    QDBusMessage call = portalCall(ShortcutsInterface, "BindShortcuts");
     call << QVariant::fromValue(QDBusObjectPath(m_sessionPath)) << QVariant::fromValue(shortcuts) << QString()
          << QVariantMap{{QStringLiteral("handle_token"), token}};
-    callPortal(call, [this](const QDBusMessage &reply) {
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-            fail();
-            return;
-        }
-        const QString handle = reply.arguments().constFirst().value<QDBusObjectPath>().path();
-        if (!handle.isEmpty() && handle != m_requestPath)
-            awaitResponse(handle);
-    });
+    callPortal(call, [this](const QDBusMessage &reply) { followRequest(reply); });
 }
 
 void PortalKeyEventSource::shortcutBound(const QVariantMap &results)
@@ -230,6 +224,9 @@ bool PortalKeyEventSource::updateTrigger(const QVariant &shortcuts)
 
 void PortalKeyEventSource::fail()
 {
+    // A session whose creation failed does not exist; nothing is to be closed.
+    if (m_state == State::CreatingSession)
+        m_sessionPath.clear();
     stop();
     m_state = State::Failed;
     setProblem(noGlobalHotkeyProblem());

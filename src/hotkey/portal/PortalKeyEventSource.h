@@ -53,13 +53,14 @@ private:
     void registerApplication();
     void createSession();
     void bindShortcut();
+    void followRequest(const QDBusMessage &reply);
     void sessionCreated(const QVariantMap &results);
     void shortcutBound(const QVariantMap &results);
     void fail();
 
     using ReplyHandler = std::function<void(const QDBusMessage &reply)>;
     void callPortal(const QDBusMessage &call, ReplyHandler handler);
-    QDBusMessage portalCall(const char *interface, const char *method) const;
+    QDBusMessage portalCall(const QString &interface, const char *method) const;
     static QString newToken();
     // The object path the portal gives a request or session made with `token`.
     QString handlePath(const char *kind, const QString &token) const;
