@@ -1,6 +1,7 @@
 #include "ui/HotkeyTab.h"
 
 #include "hotkey/HotkeyManager.h"
+#include "hotkey/KeyEventSource.h"
 #include "model/Preferences.h"
 #include "ui/ChordText.h"
 #include "ui/GlyphLabel.h"
@@ -120,6 +121,9 @@ HotkeyTab::HotkeyTab(Preferences &preferences, HotkeyManager *hotkey, QWidget *p
     layout->addLayout(noteRow);
     layout->addStretch();
 
+    // The desktop may grant, refuse or rebind the chord at any time.
+    if (m_hotkey)
+        connect(m_hotkey, &HotkeyManager::monitoringChanged, this, &HotkeyTab::refresh);
     load();
 }
 
@@ -176,6 +180,14 @@ QString HotkeyTab::monitoringNote(const HotkeyManager *hotkey)
         return QStringLiteral("The push-to-talk hotkey is not running in this copy of Pealix.");
     if (!hotkey->isMonitoring())
         return hotkey->monitoringProblem();
+    if (isWaylandSession(qgetenv("WAYLAND_DISPLAY"), qgetenv("XDG_SESSION_TYPE"))) {
+        const QString trigger = hotkey->triggerDescription();
+        if (trigger.isEmpty())
+            return QStringLiteral("Your desktop passes the hotkey to Pealix in every application.");
+        return QStringLiteral("Your desktop passes the hotkey to Pealix in every application. It triggers it "
+                              "with %1.")
+            .arg(trigger);
+    }
     if (QGuiApplication::platformName() == QLatin1String("xcb"))
         return QStringLiteral("Pealix sees the keyboard through the X server.");
     return QStringLiteral("Pealix sees the hotkey in every application.");

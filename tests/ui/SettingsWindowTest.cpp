@@ -272,6 +272,8 @@ TEST(HotkeyTab, KeepsAStoredKeyThatIsNotInTheList)
 
 TEST(HotkeyTab, NoteReportsWhatTheManagerSees)
 {
+    qunsetenv("WAYLAND_DISPLAY");
+    qputenv("XDG_SESSION_TYPE", "x11");
     {
         Rig rig;
         rig.window->open();
@@ -286,6 +288,21 @@ TEST(HotkeyTab, NoteReportsWhatTheManagerSees)
     rig.window->open();
     rig.selectTab(1);
     EXPECT_EQ(child<QLabel>(rig.window.get(), "monitoringNote")->text(), failing->failure);
+}
+
+TEST(HotkeyTab, NoteFollowsTheDesktopsAnswer)
+{
+    qunsetenv("WAYLAND_DISPLAY");
+    qputenv("XDG_SESSION_TYPE", "x11");
+    auto *asking = new ScriptedKeySource;
+    asking->waiting = u"Waiting for the desktop to allow the hotkey."_s;
+    Rig rig(asking);
+    rig.window->open();
+    rig.selectTab(1);
+    auto *note = child<QLabel>(rig.window.get(), "monitoringNote");
+    EXPECT_EQ(note->text(), asking->waiting);
+    asking->grant(); // while the tab is open
+    EXPECT_EQ(note->text(), u"Pealix sees the hotkey in every application."_s);
 }
 
 TEST(AboutTab, LinksLeadToSectionsThatExist)

@@ -81,6 +81,7 @@ class ScriptedKeySource : public KeyEventSource
 public:
     int starts = 0;
     QString failure; // non-empty: start() fails with this problem
+    QString waiting; // non-empty: start() succeeds, but watching begins at grant()
 
     bool start() override
     {
@@ -89,8 +90,16 @@ public:
             setProblem(failure);
             return false;
         }
-        m_active = true;
+        setProblem(waiting);
+        m_active = waiting.isEmpty();
         return true;
+    }
+    // The desktop has said yes.
+    void grant()
+    {
+        setProblem(QString());
+        m_active = true;
+        Q_EMIT stateChanged();
     }
     void stop() override { m_active = false; }
     bool isActive() const override { return m_active; }
