@@ -2,6 +2,7 @@
 
 #include "model/AtomicFile.h"
 #include "model/CodePointOrder.h"
+#include "model/PrivateFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -30,14 +31,14 @@ MessageStore::MessageStore(QObject *parent) : MessageStore(defaultFolder(), pare
 
 MessageStore::MessageStore(const QString &folder, QObject *parent) : QObject(parent), m_folder(folder)
 {
-    QDir().mkpath(m_folder);
+    makePrivateFolder(m_folder);
     reload();
 }
 
 QString MessageStore::defaultFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-           + QStringLiteral("/Pealix/Messages");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/Pealix/Messages");
 }
 
 void MessageStore::reload()
@@ -72,16 +73,13 @@ QString MessageStore::fileBase(const QString &title)
 
 QString MessageStore::fileName(const QString &base, int n, int maxBytes)
 {
-    const QString suffix =
-        (n > 1 ? QStringLiteral(" %1").arg(n) : QString()) + QLatin1Char('.') + kExtension;
+    const QString suffix = (n > 1 ? QStringLiteral(" %1").arg(n) : QString()) + QLatin1Char('.') + kExtension;
     const qsizetype room = maxBytes - suffix.toUtf8().size();
     QString cut = base;
     // Drop whole characters (a surrogate pair counts as one) until the name fits.
     while (!cut.isEmpty() && cut.toUtf8().size() > room) {
-        const qsizetype drop = cut.size() >= 2 && cut.back().isLowSurrogate()
-                                       && cut[cut.size() - 2].isHighSurrogate()
-                                   ? 2
-                                   : 1;
+        const qsizetype drop =
+            cut.size() >= 2 && cut.back().isLowSurrogate() && cut[cut.size() - 2].isHighSurrogate() ? 2 : 1;
         cut.chop(drop);
     }
     return cut + suffix;

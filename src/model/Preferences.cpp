@@ -1,5 +1,8 @@
 #include "model/Preferences.h"
 
+#include "model/PrivateFiles.h"
+
+#include <QFileInfo>
 #include <QMetaType>
 #include <QRegularExpression>
 
@@ -85,6 +88,11 @@ std::optional<QByteArray> Preferences::readData(const QString &key) const
 
 void Preferences::write(const QString &key, const QVariant &value)
 {
+    // QSettings would make the folder and file with the umask's permissions;
+    // made private beforehand, it keeps them when it rewrites the file.
+    const QString file = m_defaults->fileName();
+    makePrivateFolder(QFileInfo(file).absolutePath());
+    preparePrivateFile(file);
     m_defaults->setValue(key, value);
     m_defaults->sync();
 }
