@@ -37,8 +37,8 @@ MessageStore::MessageStore(const QString &folder, QObject *parent) : QObject(par
 
 QString MessageStore::defaultFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/Pealix/Messages");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+           + QStringLiteral("/Pealix/Messages");
 }
 
 void MessageStore::reload()
@@ -73,13 +73,16 @@ QString MessageStore::fileBase(const QString &title)
 
 QString MessageStore::fileName(const QString &base, int n, int maxBytes)
 {
-    const QString suffix = (n > 1 ? QStringLiteral(" %1").arg(n) : QString()) + QLatin1Char('.') + kExtension;
+    const QString suffix =
+        (n > 1 ? QStringLiteral(" %1").arg(n) : QString()) + QLatin1Char('.') + kExtension;
     const qsizetype room = maxBytes - suffix.toUtf8().size();
     QString cut = base;
     // Drop whole characters (a surrogate pair counts as one) until the name fits.
     while (!cut.isEmpty() && cut.toUtf8().size() > room) {
-        const qsizetype drop =
-            cut.size() >= 2 && cut.back().isLowSurrogate() && cut[cut.size() - 2].isHighSurrogate() ? 2 : 1;
+        const qsizetype drop = cut.size() >= 2 && cut.back().isLowSurrogate()
+                                       && cut[cut.size() - 2].isHighSurrogate()
+                                   ? 2
+                                   : 1;
         cut.chop(drop);
     }
     return cut + suffix;
