@@ -39,7 +39,11 @@ void Card::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(style::withAlpha(palette().color(QPalette::WindowText), 0.12), 1));
-    painter.setBrush(palette().color(QPalette::Base));
+    // On a dark desktop the base colour is darker than the window, and check
+    // boxes (filled with it) would vanish on it: lift the card instead.
+    const QPalette &pal = palette();
+    painter.setBrush(style::isDark(pal) ? pal.color(QPalette::Window).lighter(125)
+                                        : pal.color(QPalette::Base));
     painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), metrics::ListCornerRadius,
                             metrics::ListCornerRadius);
 }
