@@ -1,6 +1,5 @@
+#include "engine/AppDelegate.h"
 #include "engine/QuitOnSignals.h"
-#include "model/MessageStore.h"
-#include "model/Preferences.h"
 
 #include <QApplication>
 
@@ -12,8 +11,8 @@ int main(int argc, char **argv)
     QApplication::setQuitOnLastWindowClosed(false);
 
     pealix::QuitOnSignals quitOnSignals;
-    pealix::Preferences::shared();
-    pealix::MessageStore messages;
+    pealix::AppDelegate delegate;
+    delegate.launch();
 
     return QApplication::exec();
 }

@@ -57,14 +57,17 @@ std::optional<AudioRecorder::StartError> AudioRecorder::start()
     return std::nullopt;
 }
 
-std::optional<AudioRecorder::Clip> AudioRecorder::stop()
+std::optional<AudioRecorder::Clip> AudioRecorder::stop(QString *reason)
 {
-    if (!m_recorder || !m_clipURL)
+    if (!m_recorder || !m_clipURL) {
+        if (reason)
+            *reason = QStringLiteral("Nothing is being recorded");
         return std::nullopt;
+    }
     // The session drops itself from m_recorder whatever the outcome.
     std::unique_ptr<AudioCaptureSession> session(m_recorder.data());
     m_recorder = nullptr;
-    const std::optional<double> seconds = session->stop();
+    const std::optional<double> seconds = session->stop(reason);
     if (!seconds)
         return std::nullopt;
     return Clip{*m_clipURL, *seconds};

@@ -62,8 +62,9 @@ public:
     [[nodiscard]] std::optional<StartError> start();
 
     // Finishes the recording: the clip's location and length, or nothing when
-    // no recording was running (or no file could be made of it).
-    std::optional<Clip> stop();
+    // no recording was running or no file could be made of it; `reason` then
+    // says which, in words a person can read.
+    std::optional<Clip> stop(QString *reason = nullptr);
 
     // The running capture, for the level meter; null when not recording.
     AudioCaptureSession *recorder() const { return m_recorder.data(); }

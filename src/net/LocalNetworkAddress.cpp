@@ -1,11 +1,24 @@
 #include "net/LocalNetworkAddress.h"
 
+#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace pealix::net {
+
+namespace {
+
+bool usableAddress(const QString &address)
+{
+    return !address.isEmpty() && !address.startsWith(QLatin1String("127.")) &&
+           !address.startsWith(QLatin1String("169.254")) && address != QLatin1String("0.0.0.0");
+}
+
+} // namespace
 
 std::optional<QString> chooseLocalNetworkAddress(const std::vector<InterfaceAddress> &interfaces)
 {
@@ -57,6 +70,43 @@ std::optional<QString> localNetworkAddress()
     }
     freeifaddrs(list);
     return chooseLocalNetworkAddress(interfaces);
+}
+
+std::optional<QString> routedLocalAddress(const QHostAddress &remote)
+{
+    bool isIPv4 = false;
+    const quint32 ip = remote.toIPv4Address(&isIPv4); // also unwraps ::ffff:a.b.c.d
+    if (!isIPv4 || ip == 0)
+        return std::nullopt;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return std::nullopt;
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(9); // any port: connect() on UDP only picks the route
+    peer.sin_addr.s_addr = htonl(ip);
+    sockaddr_in local{};
+    socklen_t length = sizeof(local);
+    const bool routed = ::connect(fd, reinterpret_cast<const sockaddr *>(&peer), sizeof(peer)) == 0 &&
+                        ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length) == 0 &&
+                        local.sin_family == AF_INET;
+    ::close(fd);
+    if (!routed)
+        return std::nullopt;
+    char text[INET_ADDRSTRLEN] = {};
+    if (!::inet_ntop(AF_INET, &local.sin_addr, text, sizeof(text)))
+        return std::nullopt;
+    const QString address = QString::fromLatin1(text);
+    if (!usableAddress(address))
+        return std::nullopt;
+    return address;
+}
+
+std::optional<QString> localAddressFor(const QHostAddress &remote)
+{
+    if (std::optional<QString> routed = routedLocalAddress(remote))
+        return routed;
+    return localNetworkAddress();
 }
 
 } // namespace pealix::net

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHostAddress>
 #include <QString>
 
 #include <optional>
@@ -23,5 +24,16 @@ std::optional<QString> chooseLocalNetworkAddress(const std::vector<InterfaceAddr
 
 // The same choice over this machine's interfaces, or nothing.
 std::optional<QString> localNetworkAddress();
+
+// The IPv4 address this machine would send from to reach `remote`, as the
+// kernel's routing table decides it (a UDP socket connected to `remote`, then
+// getsockname(); no packet is sent). Nothing when there is no route, when
+// `remote` is not IPv4, or when the answer is loopback or link-local, which no
+// speaker elsewhere could reach.
+std::optional<QString> routedLocalAddress(const QHostAddress &remote);
+
+// The address a speaker at `remote` can fetch from: the routed one, else the
+// interface-name choice of localNetworkAddress().
+std::optional<QString> localAddressFor(const QHostAddress &remote);
 
 } // namespace pealix::net

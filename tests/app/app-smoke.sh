@@ -9,6 +9,10 @@ home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 export QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data XDG_RUNTIME_DIR=$home/run
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+# The system bus is a file, not a network address: the namespace does not hide
+# it. Without this the host's avahi-daemon would browse the real network for
+# the application's first scan.
+export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$home/no-system-bus
 
 "$app" & pid=$!
 
