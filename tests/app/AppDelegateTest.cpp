@@ -4,6 +4,7 @@
 #include "engine/AppDelegate.h"
 #include "engine/Broadcaster.h"
 #include "hotkey/HotkeyManager.h"
+#include "hotkey/KeyEventSource.h"
 #include "model/SpeakerStore.h"
 
 #include <QCoreApplication>

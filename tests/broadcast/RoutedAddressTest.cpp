@@ -40,7 +40,7 @@ TEST(RoutedAddress, EachSpeakerGetsTheAddressItsNetworkReaches)
     const std::pair<const char *, const char *> fallbacks[] = {
         {"169.254.20.20", "link-local"}, {"127.0.0.1", "loopback"}, {"::ffff:127.0.0.1", "mapped loopback"}};
     for (const auto &[speaker, situation] : fallbacks) {
-        const QHostAddress address(QLatin1String(speaker));
+        const QHostAddress address{QLatin1String(speaker)};
         EXPECT_FALSE(net::routedLocalAddress(address)) << situation;
         EXPECT_EQ(net::localAddressFor(address).value_or(QString()), u"10.20.0.10"_s) << situation;
     }
