@@ -120,9 +120,11 @@ QCoro::Task<std::optional<SonosAnnouncement::Snapshot>> SonosAnnouncement::snaps
     const QString id = coordinator.id;
     if (custody->busy(id))
         co_return co_await custody->join(id);
+    // Read ahead while nothing of ours was on the player: still what the user left.
+    const bool aheadHolds = ahead && custody->unchangedSince(id, ahead->mark);
     custody->begin(id);
     std::optional<Snapshot> snapshot;
-    if (ahead && custody->unchangedSince(id, ahead->mark)) {
+    if (aheadHolds) {
         const std::optional<Snapshot> source = co_await ahead->source;
         if (source)
             snapshot = co_await control.snapshotPosition(*source, coordinator);

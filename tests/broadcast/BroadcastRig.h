@@ -10,10 +10,37 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <functional>
 #include <memory>
+
+// Readable failures: what the user would read, not bytes.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace pealix {
+
+inline void PrintTo(const BroadcastStatus &status, std::ostream *out)
+{
+    static const char *const kinds[] = {"idle", "recording", "broadcasting"};
+    *out << kinds[int(status.kind)];
+    if (!status.text.isEmpty())
+        *out << " \"" << status.text.toStdString() << '"';
+}
+
+inline void PrintTo(const Delivery &delivery, std::ostream *out)
+{
+    static const char *const outcomes[] = {"played", "no answer", "refused", "not ready"};
+    *out << delivery.speaker.name.toStdString() << ": " << outcomes[int(delivery.outcome)];
+    if (!delivery.code.isEmpty())
+        *out << ' ' << delivery.code.toStdString();
+}
+
+} // namespace pealix
 
 namespace pealix::test {
 
@@ -61,15 +88,39 @@ inline QByteArray zoneGroupState(const QList<std::pair<QString, const FakeSonosP
 
 // What the user left the player doing, compared the way a user would: a
 // playing player's position moves on, so only a stopped or paused one must be
-// back at exactly its place.
-inline bool sameSituation(const FakeSonosPlayer::State &before, const FakeSonosPlayer::State &after)
+// back at exactly its place; and a paused player comes back stopped at that
+// place (a player can be set to a source and a position, not to "paused"),
+// which is the same to its user: not playing, resuming from there.
+inline testing::AssertionResult sameSituation(const FakeSonosPlayer::State &before,
+                                              const FakeSonosPlayer::State &after)
 {
-    if (before.transportState == u"PLAYING"_s) {
-        FakeSonosPlayer::State moved = after;
-        moved.position = before.position;
-        return moved == before;
+    FakeSonosPlayer::State compared = after;
+    if (before.transportState == u"PLAYING"_s)
+        compared.position = before.position;
+    if (before.transportState == u"PAUSED_PLAYBACK"_s && compared.transportState == u"STOPPED"_s)
+        compared.transportState = before.transportState;
+    if (compared == before)
+        return testing::AssertionSuccess();
+    const auto describe = [](const FakeSonosPlayer::State &state) {
+        return u"%1 track %2 at %3 ms, %4, volume %5"_s.arg(state.uri)
+            .arg(state.track)
+            .arg(state.position.count())
+            .arg(state.transportState)
+            .arg(state.volume)
+            .toStdString();
+    };
+    return testing::AssertionFailure() << "was " << describe(before) << ", is " << describe(after);
+}
+
+// Every clip URL the player was told to play, as it received them.
+inline QStringList clipUrls(const FakeSonosPlayer &player)
+{
+    QStringList urls;
+    for (const auto &request : player.requests) {
+        if (request.action == u"SetAVTransportURI"_s && request.body.contains(u"/clip.m4a"_s))
+            urls << request.body.section(u"<CurrentURI>"_s, 1).section(u"</CurrentURI>"_s, 0, 0);
     }
-    return after == before;
+    return urls;
 }
 
 // A broadcaster with a fake microphone, short waits, its own preferences and
