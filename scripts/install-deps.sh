@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev
   libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
   libx11-dev libxi-dev
+  # package (dpkg-shlibdeps computes its dependencies) and its checks
+  dpkg-dev appstream desktop-file-utils
   # run
   qt6-qpa-plugins libqt6multimedia6 libqt6network6 libqt6dbus6 libqt6svg6
   fonts-material-design-icons-iconfont
