@@ -10,8 +10,9 @@ packages=(
   libgtest-dev libgmock-dev
   libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
   libx11-dev libxi-dev
-  # package (dpkg-shlibdeps computes its dependencies) and its checks
-  dpkg-dev appstream desktop-file-utils
+  # package (dpkg-shlibdeps computes its dependencies) and its checks; gio launches
+  # the autostart entry as a GNOME session would
+  dpkg-dev appstream desktop-file-utils libglib2.0-bin
   # run
   qt6-qpa-plugins libqt6multimedia6 libqt6network6 libqt6dbus6 libqt6svg6
   fonts-material-design-icons-iconfont

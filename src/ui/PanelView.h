@@ -30,6 +30,8 @@ public:
               Preferences &preferences, QWidget *parent = nullptr);
 
     void refresh();
+    // What a tap on the talk button does (also `pealix --talk`).
+    void talk();
 
     // "No speakers" or "3 selected".
     static QString speakerSummary(qsizetype enabled);
@@ -42,7 +44,6 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void talk();
     void play(const SavedMessage &message);
     void rebuildRows();
 

@@ -113,11 +113,18 @@ SpeakersTab::SpeakersTab(SpeakerStore *speakers, Preferences &preferences, QWidg
     options->addWidget(new StyledLabel(
         QStringLiteral("Set volume to \u201cKeep\u201d (0) to leave each speaker at its current level."),
         TextFont::Caption2, TextTone::Secondary));
+    m_autostart = new QCheckBox(QStringLiteral("Start Pealix when I log in"));
+    m_autostart->setObjectName(QStringLiteral("autostartToggle"));
+    options->addWidget(m_autostart);
     layout->addLayout(options);
 
     connect(m_rescan, &QPushButton::clicked, this, [this] { m_speakers->scan(); });
     connect(m_restore, &QCheckBox::clicked, this, [this](bool on) {
         m_preferences.setRestoreAfterClip(on);
+        refresh();
+    });
+    connect(m_autostart, &QCheckBox::clicked, this, [this](bool on) {
+        m_autostartEntry.setEnabled(on);
         refresh();
     });
     connect(m_volume, &QSlider::valueChanged, this, [this](int value) {
@@ -161,6 +168,8 @@ void SpeakersTab::refresh()
         m_volume->setValue(std::clamp(volume, 0, VolumeMaximum));
     }
     m_volumeText->setText(volumeText(volume));
+    // The entry is the setting; another tool may have added or removed it.
+    m_autostart->setChecked(m_autostartEntry.isEnabled());
 }
 
 void SpeakersTab::showEvent(QShowEvent *event)
@@ -242,6 +251,7 @@ void SpeakersTab::chainTabOrder()
     }
     setTabOrder(previous, m_restore);
     setTabOrder(m_restore, m_volume);
+    setTabOrder(m_volume, m_autostart);
 }
 
 } // namespace pealix

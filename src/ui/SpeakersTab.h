@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Speaker.h"
+#include "ui/AutostartEntry.h"
 
 #include <QList>
 #include <QWidget>
@@ -19,8 +20,9 @@ class Preferences;
 class SpeakerStore;
 
 // Which speakers hear announcements, a new search for them, and how they play
-// an announcement (volume, resuming what they played). Redraws from the store;
-// the two playback options are read from and written to the preferences.
+// an announcement (volume, resuming what they played), and whether Pealix
+// starts at log-in. Redraws from the store; the two playback options are read
+// from and written to the preferences, the last from the autostart entry.
 class SpeakersTab : public QWidget
 {
     Q_OBJECT
@@ -51,6 +53,9 @@ private:
     QCheckBox *m_restore;
     QSlider *m_volume;
     QLabel *m_volumeText;
+    // "Start Pealix when I log in", with the autostart entry it stands for.
+    QCheckBox *m_autostart;
+    AutostartEntry m_autostartEntry;
     // The speakers the rows were built for: rows are rebuilt only when these
     // change, so a toggle keeps the keyboard focus where it is.
     QList<Speaker> m_rowsFor;

@@ -1,5 +1,6 @@
 #include "ui/TrayScene.h"
 
+#include "ui/CommandLine.h"
 #include "ui/GlyphIcon.h"
 #include "ui/PanelView.h"
 #include "ui/PanelWindow.h"
@@ -13,6 +14,7 @@ namespace pealix {
 
 namespace {
 const QString ShowCommand = QStringLiteral("show");
+const QString TalkCommand = QString::fromLatin1(CommandLine::TalkCommand);
 } // namespace
 
 TrayScene::TrayScene(SpeakerStore *speakers, MessageStore *messages, Broadcaster *broadcaster,
@@ -62,9 +64,12 @@ void TrayScene::start()
 void TrayScene::listenTo(SingleInstance *instance)
 {
     instance->acceptCommand(ShowCommand);
+    instance->acceptCommand(TalkCommand);
     connect(instance, &SingleInstance::commandReceived, this, [this](const QString &command) {
         if (command == ShowCommand)
             showPanel();
+        else if (command == TalkCommand)
+            panel()->talk();
     });
 }
 

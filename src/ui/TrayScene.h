@@ -30,7 +30,7 @@ public:
 
     // Shows the tray item, or the panel as a window when there is no tray.
     void start();
-    // Answers "show" from a later copy of Pealix.
+    // Answers "show" and "talk" (pealix --talk) from a later copy of Pealix.
     void listenTo(SingleInstance *instance);
 
     void showPanel();
