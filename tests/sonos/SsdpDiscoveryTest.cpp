@@ -2,6 +2,7 @@
 // only runs inside the private network namespace that run-in-netns.sh makes;
 // that namespace also puts 10.77.9.1 and 10.77.9.2 on its lo, addresses that
 // Qt would send through a proxy (it never proxies loopback ones).
+#include "house/devices/SsdpResponder.h"
 #include "sonos/SonosControl.h"
 #include "sonos/SonosDiscovery.h"
 #include "support/FakeSonosPlayer.h"
@@ -31,8 +32,6 @@ using test::FakeSonosPlayer;
 
 namespace {
 
-const QHostAddress kGroup(u"239.255.255.250"_s);
-
 QByteArray location(const char *header, const FakeSonosPlayer &player)
 {
     return header + (": " + player.descriptionUrl()).toUtf8();
@@ -40,33 +39,7 @@ QByteArray location(const char *header, const FakeSonosPlayer &player)
 
 // The players' SSDP side: records every M-SEARCH and answers it with one
 // unicast reply per location line.
-struct Responder
-{
-    explicit Responder(QList<QByteArray> locations) : locations(std::move(locations))
-    {
-        socket.setProxy(QNetworkProxy::NoProxy);
-        QObject::connect(&socket, &QUdpSocket::readyRead, &socket, [this] {
-            while (socket.hasPendingDatagrams()) {
-                const QNetworkDatagram search = socket.receiveDatagram();
-                if (!search.data().startsWith("M-SEARCH"))
-                    continue;
-                searches << search.data();
-                for (const QByteArray &line : std::as_const(this->locations))
-                    socket.writeDatagram("HTTP/1.1 200 OK\r\nEXT:\r\n" + line +
-                                             "\r\nST: urn:schemas-upnp-org:device:ZonePlayer:1\r\n\r\n",
-                                         search.senderAddress(), quint16(search.senderPort()));
-            }
-        });
-        listening = socket.bind(QHostAddress::AnyIPv4, 1900,
-                                QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint) &&
-                    socket.joinMulticastGroup(kGroup);
-    }
-
-    QList<QByteArray> locations;
-    QUdpSocket socket;
-    QList<QByteArray> searches;
-    bool listening = false;
-};
+using Responder = house::SsdpResponder;
 
 // A proxy that counts who reached it and answers nothing.
 struct RecordingProxy : QTcpServer
@@ -156,9 +129,8 @@ TEST(SsdpDiscoveryTest, FindsPlayersFromRepliesAndAdvertisements)
     clock.start();
     auto scan = discovery.discover(1.0);
     // An unsolicited announcement from another player reaches the group port.
-    responder.socket.writeDatagram("NOTIFY * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nNTS: ssdp:alive\r\n" +
-                                       location("LOCATION", hall) + "\r\n\r\n",
-                                   kGroup, 1900);
+    responder.notify("NOTIFY * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nNTS: ssdp:alive\r\n" +
+                     location("LOCATION", hall) + "\r\n\r\n");
     QList<Speaker> speakers = QCoro::waitFor(scan);
     EXPECT_GE(clock.elapsed(), 1000); // replies do not cut the window short
     node.closeWriteChannel();

@@ -18,12 +18,12 @@ bool havePrograms(const QStringList &names, QString *missing = nullptr);
 } // namespace pealix::test
 
 // Skips the current test with `reason` on a developer's machine, fails it under CI.
-#define PEALIX_REQUIRE(condition, reason)                                                          \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            if (::pealix::test::runningUnderCi())                                                  \
-                FAIL() << "required for this test under CI: " << (reason);                         \
-            else                                                                                   \
-                GTEST_SKIP() << (reason);                                                          \
-        }                                                                                          \
+#define PEALIX_REQUIRE(condition, reason)                                                                    \
+    do {                                                                                                     \
+        if (!(condition)) {                                                                                  \
+            if (::pealix::test::runningUnderCi())                                                            \
+                FAIL() << "required for this test under CI: " << (reason);                                   \
+            else                                                                                             \
+                GTEST_SKIP() << (reason);                                                                    \
+        }                                                                                                    \
     } while (0)
