@@ -38,6 +38,14 @@ QCoro::Task<QList<SonosAnnouncement::Group>> SonosAnnouncement::groupsOf(SonosCo
             group->members.append(speaker);
         }
     }
+    // A coordinator that was itself selected is addressed as discovery found
+    // it; the topology names its host but not its port.
+    for (Group &group : groups) {
+        for (const Speaker &speaker : std::as_const(speakers)) {
+            if (speaker.id == group.coordinator.id)
+                group.coordinator = speaker;
+        }
+    }
     co_return groups;
 }
 

@@ -154,6 +154,8 @@ struct BroadcastRig
         setup.holdPadding = 200ms;
         if (adjust)
             adjust(setup);
+        if (setup.recorder.get() != recorder)
+            recorder = nullptr; // the test brought its own microphone
         broadcaster = std::make_unique<Broadcaster>(std::move(setup));
         QObject::connect(broadcaster.get(), &Broadcaster::statusChanged,
                          [this] { statuses << broadcaster->status(); });
@@ -171,7 +173,7 @@ struct BroadcastRig
     Preferences preferences;
     QString clipPath;
     QByteArray clipBytes;
-    FakeRecorder *recorder = nullptr; // the broadcaster's
+    FakeRecorder *recorder = nullptr; // the broadcaster's, unless the test gave it another
     int sonosControls = 0;
     std::unique_ptr<Broadcaster> broadcaster;
     QList<Broadcaster::Status> statuses;
