@@ -40,7 +40,7 @@ void RowButton::paintEvent(QPaintEvent *)
         painter.setBrush(style::withAlpha(pal.color(QPalette::WindowText), isDown() ? 0.12 : 0.06));
         painter.drawRoundedRect(QRectF(rect()), Radius, Radius);
     }
-    if (hasFocus()) {
+    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
         painter.setPen(QPen(style::accent(pal), 1.5));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), Radius, Radius);

@@ -105,7 +105,8 @@ void TalkButton::paintEvent(QPaintEvent *)
     painter.setPen(Qt::NoPen);
     painter.setBrush(style::withAlpha(pal.color(QPalette::WindowText), wash));
     painter.drawRoundedRect(background, TalkCornerRadius, TalkCornerRadius);
-    if (hasFocus()) {
+    // The ring marks keyboard focus only, as the desktop's own buttons do.
+    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
         painter.setPen(QPen(style::accent(pal), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(background.adjusted(1, 1, -1, -1), TalkCornerRadius - 1,

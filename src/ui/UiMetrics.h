@@ -7,7 +7,7 @@ namespace pealix::metrics {
 // Panel
 inline constexpr int PanelPadding = 16;
 inline constexpr int PanelSpacing = 14;
-inline constexpr int PanelMinimumWidth = 300;
+inline constexpr int PanelMinimumWidth = 340;
 inline constexpr int TalkCircle = 46;
 inline constexpr int TalkPadding = 10;
 inline constexpr int TalkSpacing = 12;

@@ -2,11 +2,13 @@
 // dark desktop palette, to the folder named by PEALIX_SCREENSHOT_DIR (the
 // build's screenshots/ folder). They are for people to look at; the test only
 // checks that each one shows something.
-#include "UiTestSupport.h"
+#include "PanelRig.h"
 
 #include "hotkey/HotkeyManager.h"
 #include "model/MessageStore.h"
 #include "ui/SettingsWindow.h"
+#include "ui/LevelMeter.h"
+#include "ui/TalkButton.h"
 
 #include <QDir>
 #include <QFile>
@@ -117,5 +119,52 @@ TEST(Screenshots, SettingsTabs)
         QCoro::waitFor(store.scan());
         settleLayouts();
         capture(&window, u"settings-speakers-empty"_s + suffix);
+    }
+}
+
+TEST(Screenshots, PanelInEachState)
+{
+    for (const Theme &theme : themes()) {
+        QApplication::setPalette(theme.palette);
+        const QString suffix = u"-"_s + QLatin1String(theme.name);
+        PanelRig rig;
+        FakeSonosPlayer kitchen(QHostAddress::LocalHost), hall(QHostAddress::LocalHost);
+        hall.behaviour.insert(u"SetAVTransportURI"_s, FakeSonosPlayer::Behaviour::Hang);
+        Speaker kitchenSpeaker = sonosSpeaker(kitchen, u"RINCON_K"_s), hallSpeaker = sonosSpeaker(hall, u"RINCON_H"_s);
+        kitchenSpeaker.name = u"Kitchen"_s;
+        hallSpeaker.name = u"Hall"_s;
+        for (const char *title : {"Dinner is ready", "Time for school"}) {
+            QFile file(rig.messagesDir.filePath(QString::fromUtf8(title) + u".m4a"_s));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(rig.broadcast.clipBytes);
+        }
+        rig.messages.reload();
+        auto *talk = rig.find<TalkButton>("talkButton");
+
+        // Error: the talk button with nobody to hear it.
+        QTest::mouseClick(talk, Qt::LeftButton);
+        ASSERT_TRUE(rig.awaitStatus(Broadcaster::Status::Kind::Recording));
+        QTest::mouseClick(talk, Qt::LeftButton);
+        ASSERT_TRUE(waitUntil([&] { return !rig.broadcast.broadcaster->lastError().isNull(); }));
+        settleLayouts();
+        capture(rig.panel.get(), u"panel-error"_s + suffix);
+
+        rig.findAndEnable({kitchenSpeaker, hallSpeaker});
+        QTest::mouseClick(talk, Qt::LeftButton); // clears the error
+        ASSERT_TRUE(rig.awaitStatus(Broadcaster::Status::Kind::Recording));
+        rig.broadcast.recorder->power = -12;
+        ASSERT_TRUE(waitUntil([&] { return talk->meter()->level() > 0.5f; }));
+        settleLayouts();
+        capture(rig.panel.get(), u"panel-recording"_s + suffix);
+        QTest::mouseClick(talk, Qt::LeftButton);
+        ASSERT_TRUE(rig.awaitStatus(Broadcaster::Status::Kind::Broadcasting));
+        settleLayouts();
+        capture(rig.panel.get(), u"panel-broadcasting"_s + suffix);
+        ASSERT_TRUE(rig.awaitStatus(Broadcaster::Status::Kind::Idle));
+        settleLayouts();
+        capture(rig.panel.get(), u"panel-deliveries"_s + suffix);
+        rig.broadcast.broadcaster->clearDeliveries();
+        settleLayouts();
+        capture(rig.panel.get(), u"panel-idle"_s + suffix);
     }
 }
