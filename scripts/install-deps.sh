@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev
   libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
   libx11-dev libxi-dev
+  libxtst-dev # the tray panel benchmark clicks through XTest
   # package (dpkg-shlibdeps computes its dependencies) and its checks; gio launches
   # the autostart entry as a GNOME session would
   dpkg-dev appstream desktop-file-utils libglib2.0-bin
@@ -21,6 +22,8 @@ packages=(
   dbus avahi-daemon avahi-utils
   pulseaudio pulseaudio-utils espeak-ng sox
   xvfb xdotool x11-utils
+  trayer # a system tray host for the tray tests
+  strace # counts the idle process's wakeups in the tray benchmark
   x11-xserver-utils xdg-desktop-portal-dev
 )
 

@@ -1,5 +1,8 @@
 #include "engine/AppDelegate.h"
 #include "engine/QuitOnSignals.h"
+#include "model/Preferences.h"
+#include "ui/SingleInstance.h"
+#include "ui/TrayScene.h"
 
 #include <QApplication>
 
@@ -11,8 +14,18 @@ int main(int argc, char **argv)
     QApplication::setQuitOnLastWindowClosed(false);
 
     pealix::QuitOnSignals quitOnSignals;
+    // One Pealix per session: a second start brings the first one's panel forward.
+    pealix::SingleInstance instance;
+    if (!instance.claim())
+        return pealix::SingleInstance::send(instance.socketPath(), QStringLiteral("show")) ? 0 : 1;
+
     pealix::AppDelegate delegate;
+    pealix::TrayScene scene(&delegate.speakers(), &delegate.messages(), &delegate.broadcaster(), &delegate.hotkey(),
+                            pealix::Preferences::shared());
+    scene.listenTo(&instance);
+    QObject::connect(&scene, &pealix::TrayScene::quitRequested, &app, &QApplication::quit);
     delegate.launch();
+    scene.start();
 
     return QApplication::exec();
 }
