@@ -47,7 +47,8 @@ std::optional<Window> awaitPanel(Display *display, int type, Clock::time_point d
                 return event.xunmap.window;
         }
         pollfd fd{ConnectionNumber(display), POLLIN, 0};
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         poll(&fd, 1, int(std::max<long long>(left, 0)));
     }
     return std::nullopt;
@@ -58,8 +59,8 @@ std::optional<Window> awaitPanel(Display *display, int type, Clock::time_point d
 bool awaitPointerGrab(Display *display, Clock::time_point deadline)
 {
     while (Clock::now() < deadline) {
-        const int result = XGrabPointer(display, DefaultRootWindow(display), False, ButtonPressMask, GrabModeAsync,
-                                        GrabModeAsync, None, None, CurrentTime);
+        const int result = XGrabPointer(display, DefaultRootWindow(display), False, ButtonPressMask,
+                                        GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
         if (result == AlreadyGrabbed)
             return true;
         if (result == GrabSuccess)
@@ -121,8 +122,9 @@ int main(int argc, char **argv)
         }
     }
     std::sort(times.begin(), times.end());
-    std::printf("click -> panel shown over %d rounds: median %.2f ms, worst %.2f ms, best %.2f ms (goal: <= 50 ms)\n",
-                rounds, times[times.size() / 2], times.back(), times.front());
+    std::printf(
+        "click -> panel shown over %d rounds: median %.2f ms, worst %.2f ms, best %.2f ms (goal: <= 50 ms)\n",
+        rounds, times[times.size() / 2], times.back(), times.front());
     XCloseDisplay(display);
     return 0;
 }

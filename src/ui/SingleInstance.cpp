@@ -78,7 +78,9 @@ void SingleInstance::serve(QLocalSocket *client)
         }
         const QString command = QString::fromUtf8(client->readLine(MaxCommandBytes + 1)).trimmed();
         const bool known = m_commands.contains(command);
+        // The answer goes out before the command runs, however long that takes.
         client->write(known ? "ok\n" : "unknown\n");
+        client->flush();
         client->disconnectFromServer();
         if (known)
             Q_EMIT commandReceived(command);

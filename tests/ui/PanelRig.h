@@ -15,7 +15,8 @@ struct PanelRig
 {
     PanelRig()
     {
-        panel = std::make_unique<PanelView>(&store, &messages, broadcast.broadcaster.get(), broadcast.preferences);
+        panel = std::make_unique<PanelView>(&store, &messages, broadcast.broadcaster.get(),
+                                            broadcast.preferences);
         panel->show();
     }
 
@@ -33,11 +34,7 @@ struct PanelRig
         return waitUntil([&] { return broadcast.status().kind == kind; });
     }
 
-    template <typename T = QWidget>
-    T *find(const char *name) const
-    {
-        return child<T>(panel.get(), name);
-    }
+    template <typename T = QWidget> T *find(const char *name) const { return child<T>(panel.get(), name); }
 
     BroadcastRig broadcast;
     FakeNetwork network;

@@ -30,7 +30,7 @@ Row shownRow(const PanelRig &rig)
     bool messagesEnabled = true;
     for (const RowButton *row : children<RowButton>(rig.panel.get(), "messageRow"))
         messagesEnabled = messagesEnabled && row->isEnabled();
-    return {talk->title(),     talk->subtitle(),    talk->tint(),   talk->glyph(),
+    return {talk->title(),     talk->subtitle(),           talk->tint(),   talk->glyph(),
             talk->isEnabled(), talk->meter()->isVisible(), messagesEnabled};
 }
 
@@ -55,10 +55,20 @@ void saveMessage(PanelRig &rig, const QString &title, const QByteArray &bytes)
     rig.messages.reload();
 }
 
-const Row idleRow{u"Talk to the house"_s, u"Hold Alt+Super+` anywhere, or tap"_s, IconTone::Accent, Glyph::Mic,
-                  true, false, true};
-const Row recordingRow{u"Recording\u2026 tap to send"_s, u"Release the hotkey or tap to broadcast"_s, IconTone::Red,
-                       Glyph::Stop, true, true, true};
+const Row idleRow{u"Talk to the house"_s,
+                  u"Hold Alt+Super+` anywhere, or tap"_s,
+                  IconTone::Accent,
+                  Glyph::Mic,
+                  true,
+                  false,
+                  true};
+const Row recordingRow{u"Recording\u2026 tap to send"_s,
+                       u"Release the hotkey or tap to broadcast"_s,
+                       IconTone::Red,
+                       Glyph::Stop,
+                       true,
+                       true,
+                       true};
 
 } // namespace
 
@@ -90,8 +100,9 @@ TEST(Panel, TalkButtonCyclesThroughEveryStatusRow)
 
     QTest::mouseClick(talk, Qt::LeftButton);
     ASSERT_TRUE(rig.awaitStatus(Kind::Broadcasting));
-    expectRow(rig, {u"Broadcasting to 1 speaker"_s, u"Playing your message"_s, IconTone::Green, Glyph::Broadcasting,
-                    false, false, false},
+    expectRow(rig,
+              {u"Broadcasting to 1 speaker"_s, u"Playing your message"_s, IconTone::Green,
+               Glyph::Broadcasting, false, false, false},
               "broadcasting");
     // A tap while broadcasting reaches nobody: the button is off.
     QTest::mouseClick(talk, Qt::LeftButton);

@@ -6,8 +6,8 @@
 
 #include "hotkey/HotkeyManager.h"
 #include "model/MessageStore.h"
-#include "ui/SettingsWindow.h"
 #include "ui/LevelMeter.h"
+#include "ui/SettingsWindow.h"
 #include "ui/TalkButton.h"
 
 #include <QDir>
@@ -130,7 +130,8 @@ TEST(Screenshots, PanelInEachState)
         PanelRig rig;
         FakeSonosPlayer kitchen(QHostAddress::LocalHost), hall(QHostAddress::LocalHost);
         hall.behaviour.insert(u"SetAVTransportURI"_s, FakeSonosPlayer::Behaviour::Hang);
-        Speaker kitchenSpeaker = sonosSpeaker(kitchen, u"RINCON_K"_s), hallSpeaker = sonosSpeaker(hall, u"RINCON_H"_s);
+        Speaker kitchenSpeaker = sonosSpeaker(kitchen, u"RINCON_K"_s),
+                hallSpeaker = sonosSpeaker(hall, u"RINCON_H"_s);
         kitchenSpeaker.name = u"Kitchen"_s;
         hallSpeaker.name = u"Hall"_s;
         for (const char *title : {"Dinner is ready", "Time for school"}) {
