@@ -1,18 +1,27 @@
 # The two commands a newcomer needs:
 #   make run    install dependencies, build, start Pealix
-#   make test   install dependencies, build, run every test
+#   make test   install dependencies, build, run every test: the suite, a short
+#               run of every fuzz target, and the suite again under
+#               AddressSanitizer and UndefinedBehaviorSanitizer
 #   make package  build the Debian package build/pealix_<version>_<arch>.deb
+# And one for a longer look at the parsers:
+#   make fuzz   run every fuzz target for FUZZ_SECONDS (default 600) each,
+#               keeping what it finds new in $(FUZZ_DIR)/corpus
 BUILD_DIR ?= build
+ASAN_DIR ?= build-asan
+FUZZ_DIR ?= build-fuzz
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 600
+FUZZ_SMOKE_SECONDS ?= 10
 
-.PHONY: run test package build configure deps clean
+.PHONY: run test package build configure build-asan build-fuzz fuzz deps clean
 
 run: build
 	$(BUILD_DIR)/src/app/pealix
 
-test: build
-	scripts/run-tests.sh $(BUILD_DIR)
+test: build build-fuzz
+	scripts/run-tests.sh $(BUILD_DIR) "" $(FUZZ_DIR) $(FUZZ_SMOKE_SECONDS)
 
 package: build
 	cmake --build $(BUILD_DIR) --target package
@@ -25,8 +34,24 @@ build: configure
 configure: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DCMAKE_INSTALL_PREFIX=/usr
 
+# The whole suite with the sanitizers, in a folder of its own (optimised a
+# little: the sanitizers slow the code down, optimisation the build).
+build-asan: deps
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+	      -DPEALIX_SANITIZE=ON -DPEALIX_BUILD_TOOLS=OFF
+	cmake --build $(ASAN_DIR) --parallel $(JOBS)
+
+# The fuzz targets need clang's libFuzzer; the normal build stays with g++.
+build-fuzz: deps
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	      -DPEALIX_FUZZ=ON -DPEALIX_BUILD_TOOLS=OFF
+	cmake --build $(FUZZ_DIR) --parallel $(JOBS) --target fuzzers
+
+fuzz: build-fuzz
+	scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS) keep
+
 deps:
 	scripts/install-deps.sh
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

@@ -14,6 +14,8 @@ packages=(
   # package (dpkg-shlibdeps computes its dependencies) and its checks; gio launches
   # the autostart entry as a GNOME session would
   dpkg-dev appstream desktop-file-utils libglib2.0-bin
+  # sanitizer build (g++'s ASan and UBSan runtimes) and fuzz targets (clang's libFuzzer)
+  libasan8 libubsan1 clang libclang-rt-14-dev
   # run
   qt6-qpa-plugins libqt6multimedia6 libqt6network6 libqt6dbus6 libqt6svg6
   fonts-material-design-icons-iconfont
