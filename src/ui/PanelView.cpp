@@ -58,7 +58,6 @@ PanelView::PanelView(SpeakerStore *speakers, MessageStore *messages, Broadcaster
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(PanelPadding, PanelPadding, PanelPadding, PanelPadding);
     layout->setSpacing(PanelSpacing);
-    layout->setSizeConstraint(QLayout::SetMinAndMaxSize);
 
     // 1. Header
     auto *header = new QHBoxLayout;
@@ -182,6 +181,15 @@ void PanelView::refresh()
         if (QWidget *row = m_rows->itemAt(i)->widget())
             row->setEnabled(rowsEnabled);
     }
+}
+
+QSize PanelView::sizeHint() const
+{
+    QLayout *content = layout();
+    const int width = qMax(PanelMinimumWidth, content->sizeHint().width());
+    const int height = content->hasHeightForWidth() ? content->totalHeightForWidth(width)
+                                                    : content->totalSizeHint().height();
+    return {width, height};
 }
 
 void PanelView::showEvent(QShowEvent *event)

@@ -30,6 +30,10 @@ public:
               Preferences &preferences, QWidget *parent = nullptr);
 
     void refresh();
+
+    // As wide as its content (at least the design's minimum), and exactly as
+    // tall as that width needs: wrapped lines count, no slack is spread around.
+    QSize sizeHint() const override;
     // What a tap on the talk button does (also `pealix --talk`).
     void talk();
 

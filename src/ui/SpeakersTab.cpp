@@ -47,9 +47,13 @@ SpeakersTab::SpeakersTab(SpeakerStore *speakers, Preferences &preferences, QWidg
     m_rescan->setAccessibleName(QStringLiteral("Rescan"));
     // Keeps its width while the label gives way to the spinner.
     m_rescan->setMinimumWidth(m_rescan->sizeHint().width());
-    m_spinner = new BusySpinner(m_rescan);
+    m_spinner = new BusySpinner;
     m_spinner->setObjectName(QStringLiteral("rescanSpinner"));
     m_spinner->hide();
+    // Centred on the button whatever size the style gives it.
+    auto *spinnerLayout = new QHBoxLayout(m_rescan);
+    spinnerLayout->setContentsMargins(0, 0, 0, 0);
+    spinnerLayout->addWidget(m_spinner, 0, Qt::AlignCenter);
     header->addWidget(m_rescan);
     layout->addLayout(header);
 
@@ -150,8 +154,6 @@ void SpeakersTab::refresh()
     m_rescan->setEnabled(!scanning);
     m_rescan->setText(scanning ? QString() : QStringLiteral("Rescan"));
     m_rescan->setIcon(scanning ? QIcon() : glyphIcon(Glyph::Refresh));
-    m_spinner->move((m_rescan->width() - m_spinner->width()) / 2,
-                    (m_rescan->height() - m_spinner->height()) / 2);
     m_spinner->setVisible(scanning);
 
     const QList<Speaker> &speakers = m_speakers->speakers();

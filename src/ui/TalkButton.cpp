@@ -90,9 +90,12 @@ void TalkButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QPalette &pal = palette();
+    // While broadcasting the button is off, yet what it says is the news:
+    // the text keeps the active colours and only the whole fades a little.
+    QPalette pal = palette();
+    pal.setCurrentColorGroup(QPalette::Active);
     if (!isEnabled())
-        painter.setOpacity(0.55);
+        painter.setOpacity(0.75);
 
     // Background: the text colour, faint, a little stronger under the pointer
     // and while pressed.

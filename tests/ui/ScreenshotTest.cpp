@@ -141,31 +141,32 @@ TEST(Screenshots, PanelInEachState)
         }
         rig.messages.reload();
         auto *talk = rig.find<TalkButton>("talkButton");
+        // As the panel's window does: exactly the size its content asks for.
+        const auto shoot = [&](const QString &name) {
+            settleLayouts();
+            rig.panel->adjustSize();
+            capture(rig.panel.get(), name + suffix);
+        };
 
         // Error: the talk button with nobody to hear it.
         QTest::mouseClick(talk, Qt::LeftButton);
         ASSERT_TRUE(rig.awaitStatus(Broadcaster::Status::Kind::Recording));
         QTest::mouseClick(talk, Qt::LeftButton);
         ASSERT_TRUE(waitUntil([&] { return !rig.broadcast.broadcaster->lastError().isNull(); }));
-        settleLayouts();
-        capture(rig.panel.get(), u"panel-error"_s + suffix);
+        shoot(u"panel-error"_s);
 
         rig.findAndEnable({kitchenSpeaker, hallSpeaker});
         QTest::mouseClick(talk, Qt::LeftButton); // clears the error
         ASSERT_TRUE(rig.awaitStatus(Broadcaster::Status::Kind::Recording));
         rig.broadcast.recorder->power = -12;
         ASSERT_TRUE(waitUntil([&] { return talk->meter()->level() > 0.5f; }));
-        settleLayouts();
-        capture(rig.panel.get(), u"panel-recording"_s + suffix);
+        shoot(u"panel-recording"_s);
         QTest::mouseClick(talk, Qt::LeftButton);
         ASSERT_TRUE(rig.awaitStatus(Broadcaster::Status::Kind::Broadcasting));
-        settleLayouts();
-        capture(rig.panel.get(), u"panel-broadcasting"_s + suffix);
+        shoot(u"panel-broadcasting"_s);
         ASSERT_TRUE(rig.awaitStatus(Broadcaster::Status::Kind::Idle));
-        settleLayouts();
-        capture(rig.panel.get(), u"panel-deliveries"_s + suffix);
+        shoot(u"panel-deliveries"_s);
         rig.broadcast.broadcaster->clearDeliveries();
-        settleLayouts();
-        capture(rig.panel.get(), u"panel-idle"_s + suffix);
+        shoot(u"panel-idle"_s);
     }
 }
