@@ -8,11 +8,15 @@ namespace pealix {
 
 AudioRecorder::AudioRecorder(QObject *parent) : QObject(parent) {}
 
-AudioRecorder::AudioRecorder(QString clipPath, QObject *parent) : QObject(parent), m_clipPath(std::move(clipPath))
+AudioRecorder::AudioRecorder(QString clipPath, QObject *parent)
+    : QObject(parent), m_clipPath(std::move(clipPath))
 {
 }
 
-AudioRecorder::~AudioRecorder() { delete m_recorder.data(); }
+AudioRecorder::~AudioRecorder()
+{
+    delete m_recorder.data();
+}
 
 QString AudioRecorder::defaultClipPath()
 {
@@ -23,7 +27,10 @@ QString AudioRecorder::defaultClipPath()
     return QDir(folder).filePath(QStringLiteral("pealix-clip.m4a"));
 }
 
-QString AudioRecorder::clipPath() const { return m_clipPath.isEmpty() ? defaultClipPath() : m_clipPath; }
+QString AudioRecorder::clipPath() const
+{
+    return m_clipPath.isEmpty() ? defaultClipPath() : m_clipPath;
+}
 
 QString AudioRecorder::describe(RecorderError error)
 {
@@ -36,7 +43,10 @@ QString AudioRecorder::describe(RecorderError error)
     return {};
 }
 
-QCoro::Task<bool> AudioRecorder::requestPermission() { co_return true; }
+QCoro::Task<bool> AudioRecorder::requestPermission()
+{
+    co_return true;
+}
 
 std::optional<AudioRecorder::StartError> AudioRecorder::start()
 {

@@ -16,11 +16,11 @@ namespace pealix {
 // the children use these copies and never the broadcaster's state.
 struct AnnouncementCue
 {
-    quint16 port = 0;       // the clip server's
-    double duration = 0;    // the clip's length in seconds, finite and not negative
+    quint16 port = 0;    // the clip server's
+    double duration = 0; // the clip's length in seconds, finite and not negative
     std::chrono::milliseconds holdPadding{1000};
-    int volume = 0;         // the announcement volume; 0 leaves each player's own
-    bool restore = true;    // put each Sonos player back afterwards
+    int volume = 0;      // the announcement volume; 0 leaves each player's own
+    bool restore = true; // put each Sonos player back afterwards
     BroadcasterSetup::LocalAddressFor localAddressFor;
     std::shared_ptr<SonosCustody> custody; // the broadcaster's, shared by overlapping broadcasts
 

@@ -6,8 +6,6 @@
 #include "model/MessageStore.h"
 #include "sonos/SonosDiscovery.h"
 
-#include <QPointer>
-
 namespace pealix {
 
 namespace {
@@ -40,7 +38,8 @@ AppDelegate::AppDelegate(QObject *parent) : AppDelegate(Parts(), parent) {}
 
 AppDelegate::AppDelegate(Parts parts, QObject *parent) : QObject(parent), m_parts(completed(std::move(parts)))
 {
-    m_speakers = std::make_unique<SpeakerStore>(m_parts.discoverSonos, m_parts.discoverCast, *m_parts.preferences);
+    m_speakers =
+        std::make_unique<SpeakerStore>(m_parts.discoverSonos, m_parts.discoverCast, *m_parts.preferences);
     m_messages = m_parts.messagesFolder.isEmpty() ? std::make_unique<MessageStore>()
                                                   : std::make_unique<MessageStore>(m_parts.messagesFolder);
     m_broadcaster = std::make_unique<Broadcaster>(std::move(m_parts.broadcaster));
@@ -63,15 +62,15 @@ HotkeyManager &AppDelegate::hotkey()
 void AppDelegate::launch()
 {
     // The callbacks return at once; each starts its task from the event loop,
-    // which reads the enabled speakers as they are then.
-    QPointer<AppDelegate> self(this);
-    hotkey().setOnPress([self] {
+    // which reads the enabled speakers as they are then. The hotkey manager is
+    // ours, so `this` outlives every callback.
+    hotkey().setOnPress([this] {
         QMetaObject::invokeMethod(
-            self, [self] { if (self) self->pressed(); }, Qt::QueuedConnection);
+            this, [this] { pressed(); }, Qt::QueuedConnection);
     });
-    hotkey().setOnRelease([self] {
+    hotkey().setOnRelease([this] {
         QMetaObject::invokeMethod(
-            self, [self] { if (self) self->released(); }, Qt::QueuedConnection);
+            this, [this] { released(); }, Qt::QueuedConnection);
     });
     hotkey().start();
     firstScan();

@@ -82,13 +82,35 @@ Broadcaster::~Broadcaster()
     releaseWarmCasters();
 }
 
-Broadcaster::Status Broadcaster::status() const { return m_status; }
-float Broadcaster::level() const { return m_level; }
-QString Broadcaster::lastError() const { return m_lastError; }
-QList<Delivery> Broadcaster::deliveries() const { return m_deliveries; }
+Broadcaster::Status Broadcaster::status() const
+{
+    return m_status;
+}
 
-void Broadcaster::clearLastError() { setLastError(QString()); }
-void Broadcaster::clearDeliveries() { setDeliveries({}); }
+float Broadcaster::level() const
+{
+    return m_level;
+}
+
+QString Broadcaster::lastError() const
+{
+    return m_lastError;
+}
+
+QList<Delivery> Broadcaster::deliveries() const
+{
+    return m_deliveries;
+}
+
+void Broadcaster::clearLastError()
+{
+    setLastError(QString());
+}
+
+void Broadcaster::clearDeliveries()
+{
+    setDeliveries({});
+}
 
 float Broadcaster::meterLevel(float averagePower)
 {
@@ -166,10 +188,6 @@ QCoro::Task<> Broadcaster::send(QUrl clip, QList<Speaker> speakers, double durat
 {
     const quint64 generation = ++m_generation;
     QPointer<Broadcaster> self(this);
-    if (!std::isfinite(duration) || duration < 0) {
-        fail(unreadableLengthText);
-        co_return;
-    }
     speakers = distinct(speakers);
     if (speakers.isEmpty()) {
         fail(noSpeakersText);
@@ -192,7 +210,7 @@ QCoro::Task<> Broadcaster::send(QUrl clip, QList<Speaker> speakers, double durat
         co_return;
     if (port == 0) {
         delete server.data();
-        fail(serverFailedText + (serverError.isEmpty() ? QStringLiteral("no port") : serverError));
+        fail(serverFailedText + (serverError.isEmpty() ? QStringLiteral("no port to listen on") : serverError));
         co_return;
     }
 
@@ -230,7 +248,8 @@ QCoro::Task<> Broadcaster::send(QUrl clip, QList<Speaker> speakers, double durat
             children.push_back(SonosAnnouncement::play(prepared->control, std::move(prepared->plan), cue));
         } else {
             const SonosControl control = m_setup.makeSonosControl();
-            children.push_back(SonosAnnouncement::play(control, SonosAnnouncement::look(control, sonos), cue));
+            children.push_back(
+                SonosAnnouncement::play(control, SonosAnnouncement::look(control, sonos), cue));
         }
     }
     prepared.reset();

@@ -46,7 +46,8 @@ public:
     static inline const QString noAddressText =
         QStringLiteral("Couldn't determine this computer's local network address.");
     static inline const QString serverFailedText = QStringLiteral("Couldn't start the local audio server: ");
-    static inline const QString unreadableLengthText = QStringLiteral("Couldn't read the length of this message.");
+    static inline const QString unreadableLengthText =
+        QStringLiteral("Couldn't read the length of this message.");
 
     // With the microphone, the shared preferences and real speakers.
     explicit Broadcaster(QObject *parent = nullptr);

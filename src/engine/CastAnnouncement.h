@@ -18,11 +18,11 @@ class CastAnnouncement
 {
 public:
     // Plays only if the session became ready in time; there is no second try.
-    static QCoro::Task<std::vector<SpeakerAttempt>> playWarm(QPointer<CastController> session, Speaker speaker,
-                                                             AnnouncementCue cue);
+    static QCoro::Task<std::vector<SpeakerAttempt>> playWarm(QPointer<CastController> session,
+                                                             Speaker speaker, AnnouncementCue cue);
     // Prepares the session first; a device that cannot be prepared is left out.
-    static QCoro::Task<std::vector<SpeakerAttempt>> playCold(QPointer<CastController> session, Speaker speaker,
-                                                             AnnouncementCue cue);
+    static QCoro::Task<std::vector<SpeakerAttempt>> playCold(QPointer<CastController> session,
+                                                             Speaker speaker, AnnouncementCue cue);
 
     // Closes a session and frees it once its goodbye has had time to leave.
     static void retire(CastController *session);

@@ -2,7 +2,10 @@
 
 namespace pealix {
 
-QCoro::Task<bool> MicrophoneRecorder::requestPermission() { return m_recorder.requestPermission(); }
+QCoro::Task<bool> MicrophoneRecorder::requestPermission()
+{
+    return m_recorder.requestPermission();
+}
 
 std::optional<QString> MicrophoneRecorder::start()
 {
@@ -11,9 +14,15 @@ std::optional<QString> MicrophoneRecorder::start()
     return std::nullopt;
 }
 
-std::optional<ClipRecorder::Clip> MicrophoneRecorder::stop(QString *reason) { return m_recorder.stop(reason); }
+std::optional<ClipRecorder::Clip> MicrophoneRecorder::stop(QString *reason)
+{
+    return m_recorder.stop(reason);
+}
 
-bool MicrophoneRecorder::isRecording() const { return m_recorder.recorder() != nullptr; }
+bool MicrophoneRecorder::isRecording() const
+{
+    return m_recorder.recorder() != nullptr;
+}
 
 std::optional<float> MicrophoneRecorder::averagePower()
 {

@@ -50,20 +50,22 @@ QCoro::Task<QList<SonosAnnouncement::Group>> SonosAnnouncement::groupsOf(SonosCo
 }
 
 QCoro::Task<std::shared_ptr<SonosAnnouncement::Plan>> SonosAnnouncement::look(SonosControl control,
-                                                                           QList<Speaker> speakers)
+                                                                              QList<Speaker> speakers)
 {
     auto plan = std::make_shared<Plan>();
     plan->groups = co_await groupsOf(control, speakers);
     co_return plan;
 }
 
-QCoro::Task<std::shared_ptr<SonosAnnouncement::Plan>> SonosAnnouncement::prepare(
-    SonosControl control, QList<Speaker> speakers, bool restore, std::shared_ptr<SonosCustody> custody)
+QCoro::Task<std::shared_ptr<SonosAnnouncement::Plan>>
+SonosAnnouncement::prepare(SonosControl control, QList<Speaker> speakers, bool restore,
+                           std::shared_ptr<SonosCustody> custody)
 {
     std::shared_ptr<Plan> plan = co_await look(control, speakers);
     if (restore) {
         for (const Group &group : std::as_const(plan->groups)) {
-            const AheadRead ahead{net::OneShot<std::optional<Snapshot>>(), custody->mark(group.coordinator.id)};
+            const AheadRead ahead{net::OneShot<std::optional<Snapshot>>(),
+                                  custody->mark(group.coordinator.id)};
             plan->sources.insert(group.coordinator.id, ahead);
             readSource(control, group.coordinator, ahead.source);
         }
@@ -77,9 +79,8 @@ QCoro::Task<> SonosAnnouncement::readSource(SonosControl control, Speaker speake
     done.complete(co_await control.snapshotSource(speaker));
 }
 
-QCoro::Task<std::vector<SpeakerAttempt>> SonosAnnouncement::play(SonosControl control,
-                                                                 QCoro::Task<std::shared_ptr<Plan>> plan,
-                                                                 AnnouncementCue cue)
+QCoro::Task<std::vector<SpeakerAttempt>>
+SonosAnnouncement::play(SonosControl control, QCoro::Task<std::shared_ptr<Plan>> plan, AnnouncementCue cue)
 {
     const std::shared_ptr<Plan> found = co_await plan;
     std::vector<QCoro::Task<std::vector<SpeakerAttempt>>> children;
@@ -107,7 +108,7 @@ std::optional<qint64> SonosAnnouncement::volumeFor(const AnnouncementCue &cue,
 }
 
 QCoro::Task<std::optional<SonosAnnouncement::Snapshot>> SonosAnnouncement::snapshotNow(SonosControl control,
-                                                                                  Speaker speaker)
+                                                                                       Speaker speaker)
 {
     // The four reads at once: nothing was read ahead.
     auto sourceRead = control.snapshotSource(speaker);
@@ -122,8 +123,9 @@ QCoro::Task<std::optional<SonosAnnouncement::Snapshot>> SonosAnnouncement::snaps
     co_return snapshot;
 }
 
-QCoro::Task<std::optional<SonosAnnouncement::Snapshot>> SonosAnnouncement::snapshotFirst(
-    SonosControl control, Speaker coordinator, std::optional<AheadRead> ahead, std::shared_ptr<SonosCustody> custody)
+QCoro::Task<std::optional<SonosAnnouncement::Snapshot>>
+SonosAnnouncement::snapshotFirst(SonosControl control, Speaker coordinator, std::optional<AheadRead> ahead,
+                                 std::shared_ptr<SonosCustody> custody)
 {
     const QString id = coordinator.id;
     if (custody->busy(id))

@@ -57,24 +57,24 @@ public:
     static QCoro::Task<std::shared_ptr<Plan>> look(SonosControl control, QList<Speaker> speakers);
     // The groups, then (when restoring) every coordinator's source and volume
     // read at once; a slow player delays only its own group.
-    static QCoro::Task<std::shared_ptr<Plan>> prepare(SonosControl control, QList<Speaker> speakers, bool restore,
-                                                      std::shared_ptr<SonosCustody> custody);
+    static QCoro::Task<std::shared_ptr<Plan>> prepare(SonosControl control, QList<Speaker> speakers,
+                                                      bool restore, std::shared_ptr<SonosCustody> custody);
 
     // Plays the clip on every group of the plan at once and puts each back
     // after the hold. Reads not made ahead, or made while an earlier broadcast
     // may have had the player, are made now, all four together; a player
     // still announcing an earlier broadcast keeps that one's snapshot.
-    static QCoro::Task<std::vector<SpeakerAttempt>> play(SonosControl control,
-                                                         QCoro::Task<std::shared_ptr<Plan>> plan,
-                                                         AnnouncementCue cue);
+    static QCoro::Task<std::vector<SpeakerAttempt>>
+    play(SonosControl control, QCoro::Task<std::shared_ptr<Plan>> plan, AnnouncementCue cue);
 
     // The announcement volume, unless it could not be put back afterwards:
     // with restoring on, only a player whose volume was read gets it.
-    static std::optional<qint64> volumeFor(const AnnouncementCue &cue, const std::optional<Snapshot> &snapshot);
+    static std::optional<qint64> volumeFor(const AnnouncementCue &cue,
+                                           const std::optional<Snapshot> &snapshot);
 
 private:
-    static QCoro::Task<std::vector<SpeakerAttempt>> playGroup(
-        SonosControl control, Group group, std::optional<AheadRead> ahead, AnnouncementCue cue);
+    static QCoro::Task<std::vector<SpeakerAttempt>>
+    playGroup(SonosControl control, Group group, std::optional<AheadRead> ahead, AnnouncementCue cue);
     static QCoro::Task<std::optional<Snapshot>> snapshotFirst(SonosControl control, Speaker coordinator,
                                                               std::optional<AheadRead> ahead,
                                                               std::shared_ptr<SonosCustody> custody);

@@ -10,8 +10,9 @@ Delivery::Outcome SpeakerAttempt::outcome(const QList<QHostAddress> &fetchedBy) 
         return Delivery::Outcome::NotReady;
     if (reply.kind == DeviceReply::Kind::Refused)
         return Delivery::Outcome::Refused;
-    const bool fetched = std::any_of(addresses.cbegin(), addresses.cend(),
-                                     [&](const QHostAddress &address) { return fetchedBy.contains(address); });
+    const bool fetched = std::any_of(addresses.cbegin(), addresses.cend(), [&](const QHostAddress &address) {
+        return fetchedBy.contains(address);
+    });
     if (fetched && reply.kind == DeviceReply::Kind::Accepted)
         return Delivery::Outcome::Played;
     return Delivery::Outcome::NoAnswer;
@@ -26,7 +27,8 @@ QList<Delivery> deliveriesFor(const QList<Speaker> &selected, const std::vector<
         for (const SpeakerAttempt &attempt : attempts) {
             if (attempt.selected.contains(speaker)) {
                 delivery.outcome = attempt.outcome(fetchedBy);
-                delivery.code = delivery.outcome == Delivery::Outcome::Refused ? attempt.reply.code : QString();
+                delivery.code =
+                    delivery.outcome == Delivery::Outcome::Refused ? attempt.reply.code : QString();
                 break;
             }
         }

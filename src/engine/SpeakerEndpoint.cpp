@@ -57,7 +57,8 @@ QString SpeakerEndpoint::clipUrl(quint16 port) const
            QStringLiteral("/clip.m4a");
 }
 
-SpeakerEndpoint SpeakerEndpoint::reachNow(const QString &host, const BroadcasterSetup::LocalAddressFor &choose)
+SpeakerEndpoint SpeakerEndpoint::reachNow(const QString &host,
+                                          const BroadcasterSetup::LocalAddressFor &choose)
 {
     QList<QHostAddress> addresses;
     if (const auto v4 = ipv4(QHostAddress(host)))

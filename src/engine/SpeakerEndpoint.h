@@ -27,10 +27,12 @@ struct SpeakerEndpoint
 
     // Resolves `host` (an address at once, a name through the system's
     // resolver for at most lookupLimit) and picks our address for it.
-    static QCoro::Task<SpeakerEndpoint> reach(QString host, BroadcasterSetup::LocalAddressFor localAddressFor);
+    static QCoro::Task<SpeakerEndpoint> reach(QString host,
+                                              BroadcasterSetup::LocalAddressFor localAddressFor);
     // The same for an address given as text, without any lookup: a name gives
     // no addresses, and our address is the one for no particular speaker.
-    static SpeakerEndpoint reachNow(const QString &host, const BroadcasterSetup::LocalAddressFor &localAddressFor);
+    static SpeakerEndpoint reachNow(const QString &host,
+                                    const BroadcasterSetup::LocalAddressFor &localAddressFor);
 };
 
 } // namespace pealix

@@ -61,8 +61,7 @@ std::optional<QString> localNetworkAddress()
         if (item.family == AF_INET) {
             char host[NI_MAXHOST] = {};
             if (getnameinfo(entry->ifa_addr, sizeof(sockaddr_in), host, sizeof(host), nullptr, 0,
-                            NI_NUMERICHOST)
-                != 0)
+                            NI_NUMERICHOST) != 0)
                 continue;
             item.address = QString::fromLatin1(host);
         }

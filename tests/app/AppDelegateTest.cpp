@@ -1,7 +1,7 @@
 // The start-up wiring: the chord reaches the broadcaster with the speakers
 // enabled when each task runs, and the first scan starts at launch.
-#include "broadcast/FakeRecorder.h"
 #include "engine/AppDelegate.h"
+#include "broadcast/FakeRecorder.h"
 #include "engine/Broadcaster.h"
 #include "hotkey/HotkeyManager.h"
 #include "hotkey/KeyEventSource.h"
@@ -48,7 +48,8 @@ TEST(AppDelegate, ChordRecordsAndSendsToTheSpeakersEnabledWhenEachTaskRuns)
     QTemporaryDir dir;
     Preferences preferences(std::make_unique<QSettings>(dir.filePath(u"prefs.ini"_s), QSettings::IniFormat));
     // A player nothing listens for: switched on, so a broadcast reaches for it and gets no answer.
-    const Speaker kitchen{u"sonos:RINCON_K"_s, SpeakerKind::Sonos, u"Kitchen"_s, u"127.0.0.1"_s, 1, u"RINCON_K"_s};
+    const Speaker kitchen{u"sonos:RINCON_K"_s, SpeakerKind::Sonos, u"Kitchen"_s, u"127.0.0.1"_s, 1,
+                          u"RINCON_K"_s};
     preferences.write(Preferences::EnabledSpeakerIDsKey, QStringList{kitchen.id});
     const HotkeyConfig chord{49, HotkeyConfig::Control};
     preferences.setHotkey(chord);

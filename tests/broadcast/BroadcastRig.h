@@ -68,8 +68,12 @@ inline Speaker sonosSpeaker(const FakeSonosPlayer &player, const QString &uuid)
 
 inline Speaker castSpeaker(const FakeCastDevice &device, const QString &name)
 {
-    return {u"cast:"_s + name, SpeakerKind::Chromecast, name, device.serverAddress().toString(),
-            device.serverPort(), std::nullopt};
+    return {u"cast:"_s + name,
+            SpeakerKind::Chromecast,
+            name,
+            device.serverAddress().toString(),
+            device.serverPort(),
+            std::nullopt};
 }
 
 // A GetZoneGroupState answer with one group: `members` by UUID, the first one coordinating.
@@ -82,7 +86,10 @@ inline QByteArray zoneGroupState(const QList<std::pair<QString, const FakeSonosP
                      .arg(player->port());
     }
     group += u"</ZoneGroup></ZoneGroups>"_s;
-    group.replace(u'&', u"&amp;"_s).replace(u'<', u"&lt;"_s).replace(u'>', u"&gt;"_s).replace(u'"', u"&quot;"_s);
+    group.replace(u'&', u"&amp;"_s)
+        .replace(u'<', u"&lt;"_s)
+        .replace(u'>', u"&gt;"_s)
+        .replace(u'"', u"&quot;"_s);
     return "<ZoneGroupState>" + group.toUtf8() + "</ZoneGroupState>";
 }
 

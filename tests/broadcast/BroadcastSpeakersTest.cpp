@@ -58,9 +58,8 @@ TEST(BroadcastSpeakers, AGroupHearsTheClipOnceThroughItsCoordinatorWhileTheTextC
     EXPECT_EQ(count(commands(living), u"Play"_s), 2); // the clip, then the radio again
     EXPECT_EQ(count(living.actions, u"SetAVTransportURI"_s), 2);
     EXPECT_TRUE(sameSituation(before, living.state()));
-    EXPECT_EQ(rig.broadcaster->deliveries(),
-              (QList<Delivery>{{speakers[0], Delivery::Outcome::Played, {}},
-                               {speakers[1], Delivery::Outcome::Played, {}}}));
+    EXPECT_EQ(rig.broadcaster->deliveries(), (QList<Delivery>{{speakers[0], Delivery::Outcome::Played, {}},
+                                                              {speakers[1], Delivery::Outcome::Played, {}}}));
 }
 
 TEST(BroadcastSpeakers, CastAloneUsesTheSessionOpenedWhileSpeakingAndNoSonosControl)
@@ -104,14 +103,25 @@ TEST(BroadcastSpeakers, VolumeAndRestoreSettingsAsThePlayerSeesThem)
                                    u"SetVolume"_s,         u"Seek"_s,      u"Seek"_s, u"Play"_s};
     const Row rows[] = {
         {"announcement volume, resuming", 35, true, true, clipThenBack, true},
-        {"volume 0 keeps the player's own", 0, true, true,
+        {"volume 0 keeps the player's own",
+         0,
+         true,
+         true,
          {u"SetAVTransportURI"_s, u"Play"_s, u"SetAVTransportURI"_s, u"SetVolume"_s, u"Seek"_s, u"Seek"_s,
           u"Play"_s},
          true},
-        {"resuming off takes no snapshot and puts nothing back", 35, false, true,
-         {u"SetAVTransportURI"_s, u"SetVolume"_s, u"Play"_s}, false},
-        {"a volume that cannot be read is never changed", 35, true, false,
-         {u"SetAVTransportURI"_s, u"Play"_s, u"SetAVTransportURI"_s, u"Seek"_s, u"Seek"_s, u"Play"_s}, true},
+        {"resuming off takes no snapshot and puts nothing back",
+         35,
+         false,
+         true,
+         {u"SetAVTransportURI"_s, u"SetVolume"_s, u"Play"_s},
+         false},
+        {"a volume that cannot be read is never changed",
+         35,
+         true,
+         false,
+         {u"SetAVTransportURI"_s, u"Play"_s, u"SetAVTransportURI"_s, u"Seek"_s, u"Seek"_s, u"Play"_s},
+         true},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.situation);
@@ -128,7 +138,8 @@ TEST(BroadcastSpeakers, VolumeAndRestoreSettingsAsThePlayerSeesThem)
         ASSERT_TRUE(rig.run(rig.broadcaster->startRecording(speakers)));
         ASSERT_TRUE(rig.run(rig.broadcaster->stopAndSend(speakers)));
         EXPECT_EQ(commands(kitchen), row.expected);
-        const bool read = kitchen.actions.contains(u"GetMediaInfo"_s) || kitchen.actions.contains(u"GetVolume"_s) ||
+        const bool read = kitchen.actions.contains(u"GetMediaInfo"_s) ||
+                          kitchen.actions.contains(u"GetVolume"_s) ||
                           kitchen.actions.contains(u"GetPositionInfo"_s);
         EXPECT_EQ(read, row.restore);
         if (row.endsAsBefore)
@@ -149,7 +160,8 @@ TEST(BroadcastSpeakers, EachDeviceHoldsTheClipForItsLengthPlusOneSecond)
     EXPECT_EQ(AnnouncementCue::holdFor(4.2, 1000ms), 5200ms);
     EXPECT_EQ(AnnouncementCue::holdFor(0.0, 1000ms), 1000ms);
     EXPECT_EQ(AnnouncementCue::holdFor(-3.0, 1000ms), 1000ms);
-    EXPECT_EQ(AnnouncementCue::holdFor(1e12, 1000ms), std::chrono::milliseconds(std::numeric_limits<int>::max()));
+    EXPECT_EQ(AnnouncementCue::holdFor(1e12, 1000ms),
+              std::chrono::milliseconds(std::numeric_limits<int>::max()));
 
     BroadcastRig rig([](BroadcasterSetup &setup) {
         setup.holdPadding = 1000ms;
@@ -224,13 +236,14 @@ TEST(BroadcastSpeakers, SonosReadsThatCannotChangeWhileTheUserSpeaksAreMadeDurin
 TEST(BroadcastSpeakers, TheDeliveryListNamesWhatEachRoomDid)
 {
     BroadcastRig rig;
-    FakeSonosPlayer kitchen(QHostAddress::LocalHost), hall(QHostAddress::LocalHost), attic(QHostAddress::LocalHost);
+    FakeSonosPlayer kitchen(QHostAddress::LocalHost), hall(QHostAddress::LocalHost),
+        attic(QHostAddress::LocalHost);
     kitchen.setState(FakeSonosPlayer::radio(u"PAUSED_PLAYBACK"_s));
     hall.setState(FakeSonosPlayer::queue(1, 5s, u"PAUSED_PLAYBACK"_s));
     const auto hallBefore = hall.state();
     hall.behaviour.insert(u"SetAVTransportURI"_s, FakeSonosPlayer::Behaviour::Fault);
-    for (const QString &action : {u"GetMediaInfo"_s, u"GetVolume"_s, u"GetPositionInfo"_s, u"GetTransportInfo"_s,
-                                  u"SetAVTransportURI"_s})
+    for (const QString &action : {u"GetMediaInfo"_s, u"GetVolume"_s, u"GetPositionInfo"_s,
+                                  u"GetTransportInfo"_s, u"SetAVTransportURI"_s})
         attic.behaviour.insert(action, FakeSonosPlayer::Behaviour::Hang);
     FakeCastDevice den, tv;
     ASSERT_TRUE(den.start() && tv.start());
@@ -274,8 +287,10 @@ TEST(BroadcastSpeakers, DuplicatesAndBrokenSpeakerRecordsNeitherCrashNorStopTheO
     makeReceiver(den);
     const Speaker good = sonosSpeaker(kitchen, u"RINCON_K"_s);
     const Speaker cast = castSpeaker(den, u"Den"_s);
-    const Speaker noHost{u"sonos:RINCON_X"_s, SpeakerKind::Sonos, u"Nowhere"_s, QString(), 1400, u"RINCON_X"_s};
-    const Speaker noPort{u"cast:Nothing"_s, SpeakerKind::Chromecast, u"Nothing"_s, u"127.0.0.1"_s, 0, std::nullopt};
+    const Speaker noHost{u"sonos:RINCON_X"_s, SpeakerKind::Sonos, u"Nowhere"_s, QString(), 1400,
+                         u"RINCON_X"_s};
+    const Speaker noPort{u"cast:Nothing"_s, SpeakerKind::Chromecast, u"Nothing"_s, u"127.0.0.1"_s, 0,
+                         std::nullopt};
     const QList<Speaker> speakers{good, cast, good, noHost, cast, noPort};
 
     ASSERT_TRUE(rig.run(rig.broadcaster->startRecording(speakers)));
@@ -285,11 +300,10 @@ TEST(BroadcastSpeakers, DuplicatesAndBrokenSpeakerRecordsNeitherCrashNorStopTheO
     EXPECT_EQ(clipUrls(kitchen).size(), 1);
     EXPECT_EQ(den.connections, 1);
     EXPECT_EQ(den.received.filter(u"\"LOAD\""_s).size(), 1);
-    EXPECT_EQ(rig.broadcaster->deliveries(),
-              (QList<Delivery>{{good, Delivery::Outcome::Played, {}},
-                               {cast, Delivery::Outcome::Played, {}},
-                               {noHost, Delivery::Outcome::NoAnswer, {}},
-                               {noPort, Delivery::Outcome::NotReady, {}}}));
+    EXPECT_EQ(rig.broadcaster->deliveries(), (QList<Delivery>{{good, Delivery::Outcome::Played, {}},
+                                                              {cast, Delivery::Outcome::Played, {}},
+                                                              {noHost, Delivery::Outcome::NoAnswer, {}},
+                                                              {noPort, Delivery::Outcome::NotReady, {}}}));
 }
 
 TEST(BroadcastSpeakers, OverlappingBroadcastsPutThePlayerBackAsTheUserLeftIt)
@@ -318,7 +332,8 @@ TEST(BroadcastSpeakers, OverlappingBroadcastsPutThePlayerBackAsTheUserLeftIt)
 TEST(BroadcastSpeakers, ADeviceHasPlayedOnlyWhenItSaidYesAndFetchedTheClip)
 {
     const QHostAddress device(u"192.168.1.20"_s), other(u"192.168.1.30"_s);
-    const Speaker speaker{u"cast:A"_s, SpeakerKind::Chromecast, u"A"_s, u"192.168.1.20"_s, 8009, std::nullopt};
+    const Speaker speaker{u"cast:A"_s, SpeakerKind::Chromecast, u"A"_s, u"192.168.1.20"_s, 8009,
+                          std::nullopt};
     struct Row
     {
         const char *situation;
@@ -339,7 +354,8 @@ TEST(BroadcastSpeakers, ADeviceHasPlayedOnlyWhenItSaidYesAndFetchedTheClip)
         const QList<Delivery> deliveries = deliveriesFor({speaker}, {attempt}, row.fetchedBy);
         ASSERT_EQ(deliveries.size(), 1) << row.situation;
         EXPECT_EQ(deliveries.first().outcome, row.outcome) << row.situation;
-        EXPECT_EQ(deliveries.first().code, row.outcome == Delivery::Outcome::Refused ? u"LOAD_FAILED"_s : QString())
+        EXPECT_EQ(deliveries.first().code,
+                  row.outcome == Delivery::Outcome::Refused ? u"LOAD_FAILED"_s : QString())
             << row.situation;
     }
 }

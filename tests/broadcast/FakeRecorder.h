@@ -59,7 +59,8 @@ public:
                 *reason = failure;
             return std::nullopt;
         }
-        const double seconds = clipSeconds.value_or((QDeadlineTimer::current().deadline() - m_started) / 1000.0);
+        const double seconds =
+            clipSeconds.value_or((QDeadlineTimer::current().deadline() - m_started) / 1000.0);
         return Clip{QUrl::fromLocalFile(clipPath), seconds};
     }
 

@@ -33,7 +33,8 @@ TEST(RoutedAddress, EachSpeakerGetsTheAddressItsNetworkReaches)
             << speaker;
         const SpeakerEndpoint endpoint = QCoro::waitFor(SpeakerEndpoint::reach(
             QLatin1String(speaker), [](const QHostAddress &host) { return net::localAddressFor(host); }));
-        EXPECT_EQ(endpoint.clipUrl(41234), u"http://%1:41234/clip.m4a"_s.arg(QLatin1String(expected))) << speaker;
+        EXPECT_EQ(endpoint.clipUrl(41234), u"http://%1:41234/clip.m4a"_s.arg(QLatin1String(expected)))
+            << speaker;
     }
 
     // Where the route's own address could not be reached from elsewhere, the name rule decides.
@@ -45,7 +46,8 @@ TEST(RoutedAddress, EachSpeakerGetsTheAddressItsNetworkReaches)
         EXPECT_EQ(net::localAddressFor(address).value_or(QString()), u"10.20.0.10"_s) << situation;
     }
     // A mapped IPv4 address routes like the address itself.
-    EXPECT_EQ(net::routedLocalAddress(QHostAddress(u"::ffff:10.20.0.99"_s)).value_or(QString()), u"10.20.0.10"_s);
+    EXPECT_EQ(net::routedLocalAddress(QHostAddress(u"::ffff:10.20.0.99"_s)).value_or(QString()),
+              u"10.20.0.10"_s);
     EXPECT_FALSE(net::routedLocalAddress(QHostAddress(u"2001:db8::1"_s)));
     EXPECT_FALSE(net::routedLocalAddress(QHostAddress()));
 }

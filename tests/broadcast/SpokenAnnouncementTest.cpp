@@ -30,12 +30,15 @@ TEST(SpokenAnnouncement, EveryRoomPlaysWhatWasSaidAndTheSonosPlayersGoBack)
     PEALIX_REQUIRE(QFileInfo::exists(server), "no PulseAudio server from tests/recorder/pulse-fixture.sh");
     PEALIX_REQUIRE(havePrograms({u"espeak-ng"_s, u"paplay"_s}), "espeak-ng and paplay are needed");
 
-    BroadcastRig rig([](BroadcasterSetup &setup) { setup.recorder = std::make_unique<MicrophoneRecorder>(); });
+    BroadcastRig rig(
+        [](BroadcasterSetup &setup) { setup.recorder = std::make_unique<MicrophoneRecorder>(); });
     const QString speech = rig.dir.filePath(u"speech.wav"_s);
     QProcess speak;
-    ASSERT_TRUE(runToEnd(speak, u"espeak-ng"_s, {u"-w"_s, speech, u"Dinner is ready, everybody come down"_s}));
+    ASSERT_TRUE(
+        runToEnd(speak, u"espeak-ng"_s, {u"-w"_s, speech, u"Dinner is ready, everybody come down"_s}));
 
-    FakeSonosPlayer living(QHostAddress::LocalHost), kitchen(QHostAddress::LocalHost), bath(QHostAddress::LocalHost);
+    FakeSonosPlayer living(QHostAddress::LocalHost), kitchen(QHostAddress::LocalHost),
+        bath(QHostAddress::LocalHost);
     living.setState(FakeSonosPlayer::radio(u"PLAYING"_s));
     kitchen.setState(FakeSonosPlayer::radio(u"PLAYING"_s));
     bath.setState(FakeSonosPlayer::queue(7, 95s, u"PAUSED_PLAYBACK"_s));
@@ -45,7 +48,8 @@ TEST(SpokenAnnouncement, EveryRoomPlaysWhatWasSaidAndTheSonosPlayersGoBack)
     const auto livingBefore = living.state(), bathBefore = bath.state();
     FakeCastDevice den;
     ASSERT_TRUE(den.start());
-    den.onLaunch = {FakeCastDevice::receiverStatus(u"["_s + FakeCastDevice::mediaReceiverApp(u"t-1"_s) + u"]"_s)};
+    den.onLaunch = {
+        FakeCastDevice::receiverStatus(u"["_s + FakeCastDevice::mediaReceiverApp(u"t-1"_s) + u"]"_s)};
     den.fetchOnLoad = true;
     const QList<Speaker> speakers{sonosSpeaker(living, u"RINCON_L"_s), sonosSpeaker(kitchen, u"RINCON_K"_s),
                                   castSpeaker(den, u"Den"_s), sonosSpeaker(bath, u"RINCON_B"_s)};
