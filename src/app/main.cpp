@@ -1,6 +1,7 @@
 #include "engine/AppDelegate.h"
 #include "engine/QuitOnSignals.h"
 #include "model/Preferences.h"
+#include "ui/CommandLine.h"
 #include "ui/SingleInstance.h"
 #include "ui/TrayScene.h"
 
@@ -8,9 +9,15 @@
 
 int main(int argc, char **argv)
 {
+    // --help, --version and --talk answer without a display.
+    if (const std::optional<int> status = pealix::CommandLine::runBeforeApplication(argc, argv))
+        return *status;
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Pealix"));
     QApplication::setApplicationName(QStringLiteral("Pealix"));
+    // Windows belong to the installed desktop entry (its name and icon).
+    QApplication::setDesktopFileName(QStringLiteral("org.pealix.Pealix"));
+    pealix::CommandLine::checkArguments(app);
     QApplication::setQuitOnLastWindowClosed(false);
 
     pealix::QuitOnSignals quitOnSignals;
