@@ -34,14 +34,17 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// A program that writes the path it was started as into `marker`.
+// A program that writes the path it was started as into `marker`, whole: the
+// file appears only once it holds the path.
 bool makeProgram(const QString &path, const QString &marker)
 {
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
     QString quoted = marker;
     quoted.replace(u"'"_s, u"'\\''"_s);
-    return writeFile(path, ("#!/bin/sh\nprintf '%s' \"$0\" > '" + quoted + "'\n").toUtf8()) &&
+    return writeFile(path, ("#!/bin/sh\nprintf '%s' \"$0\" > '" + quoted + ".part' && mv '" + quoted +
+                            ".part' '" + quoted + "'\n")
+                               .toUtf8()) &&
            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 

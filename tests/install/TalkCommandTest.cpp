@@ -8,6 +8,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QDir>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -85,6 +86,16 @@ int pealixRecordings()
     if (!pactl.waitForFinished(5000))
         return -1;
     return int(pactl.readAllStandardOutput().count("application.process.binary = \"pealix\""));
+}
+
+// True once a copy of Pealix takes connections on its single-instance socket.
+bool answers(const QString &socket)
+{
+    QLocalSocket probe;
+    probe.connectToServer(socket);
+    const bool connected = probe.waitForConnected(200);
+    probe.abort();
+    return connected;
 }
 
 // A running Pealix, ended when the test ends, however it ends.
@@ -187,7 +198,7 @@ TEST(CommandLine, TalkRecordsThenSendsToTheEnabledSpeakers)
     ASSERT_TRUE(pealix.process.waitForStarted(5000));
     const QString socket =
         QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).filePath(u"org.pealix.Pealix.instance"_s);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(socket); }, 10000)) << "Pealix never listened";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answers(socket); }, 10000)) << "Pealix never listened";
     ASSERT_TRUE(QTest::qWaitFor([&] { return described(player); }, 15000)) << "the player was never found";
 
     // Pealix knows the kitchen once its first scan is over, a few seconds
