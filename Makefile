@@ -20,8 +20,8 @@ FUZZ_SMOKE_SECONDS ?= 10
 run: build
 	$(BUILD_DIR)/src/app/pealix
 
-test: build build-fuzz
-	scripts/run-tests.sh $(BUILD_DIR) "" $(FUZZ_DIR) $(FUZZ_SMOKE_SECONDS)
+test: build build-asan build-fuzz
+	scripts/run-tests.sh $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR) $(FUZZ_SMOKE_SECONDS)
 
 package: build
 	cmake --build $(BUILD_DIR) --target package

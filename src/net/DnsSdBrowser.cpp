@@ -1,5 +1,6 @@
 #include "net/DnsSdBrowser.h"
 
+#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
@@ -88,9 +89,10 @@ void DnsSdBrowser::createWithPrepare()
     QDBusMessage call =
         avahiCall(QStringLiteral("/"), Server2Interface, QStringLiteral("ServiceBrowserPrepare"));
     call << AnyInterface << AnyProtocol << m_type << QString() << 0u;
-    // The watcher has no parent: if we are gone when the daemon answers, the
-    // browser it made for us is freed instead of left behind.
-    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, CallTimeoutMs));
+    // The watcher outlives us (the application holds it): if we are gone when
+    // the daemon answers, the browser it made for us is freed instead of left
+    // behind; at exit it goes with the application.
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, CallTimeoutMs), QCoreApplication::instance());
     QPointer<DnsSdBrowser> self(this);
     QDBusConnection bus = m_bus;
     connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [self, bus, watcher] {
@@ -118,7 +120,7 @@ void DnsSdBrowser::createWithNew()
     m_anyPath = true;
     QDBusMessage call = avahiCall(QStringLiteral("/"), ServerInterface, QStringLiteral("ServiceBrowserNew"));
     call << AnyInterface << AnyProtocol << m_type << QString() << 0u;
-    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, CallTimeoutMs));
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, CallTimeoutMs), QCoreApplication::instance());
     QPointer<DnsSdBrowser> self(this);
     QDBusConnection bus = m_bus;
     connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [self, bus, watcher] {

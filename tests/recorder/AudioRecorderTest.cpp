@@ -12,6 +12,7 @@
 #include <QCoro/QCoroSignal>
 #include <QDir>
 #include <QFileInfo>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -52,7 +53,7 @@ protected:
     void awaitTicks(int count)
     {
         for (int i = 0; i < count; ++i)
-            QCoro::waitFor(qCoro(&m_ticks, &QTimer::timeout));
+            QSignalSpy(&m_ticks, &QTimer::timeout).wait(1000);
     }
 };
 

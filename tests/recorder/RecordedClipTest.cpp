@@ -6,8 +6,8 @@
 #include "recorder/M4aProbe.h"
 
 #include <QCoro/QCoroProcess>
-#include <QCoro/QCoroSignal>
 #include <QFileInfo>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -99,7 +99,7 @@ TEST_F(RecordedClipTest, AToneComesOutAtItsOwnPitchInAFileOnlyTheUserCanRead)
     // The end of the tone passes through the sound server before the stop.
     QTimer settle;
     settle.start(300);
-    QCoro::waitFor(qCoro(&settle, &QTimer::timeout));
+    QSignalSpy(&settle, &QTimer::timeout).wait(1000);
     const auto clip = recorder.stop();
     ::umask(previousUmask);
     ASSERT_TRUE(clip);
