@@ -25,7 +25,7 @@ fi
 
 if [ -n "$asan_dir" ]; then
   echo "== the suite under AddressSanitizer and UndefinedBehaviorSanitizer"
-  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=0
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=0
   export LSAN_OPTIONS=suppressions=$root/tests/support/lsan.supp:print_suppressions=0
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   (cd "$asan_dir" && ctest --output-on-failure --timeout 600) || status=1
