@@ -255,7 +255,8 @@ void SimulatedCastDevice::fetch(const std::shared_ptr<Load> &load, qint64 offset
         emitEvent({.kind = Event::Kind::Media,
                    .url = load->url.toString(),
                    .state = playerState,
-                   .length = *length});
+                   .length = *length,
+                   .bytes = load->clip.size()});
         // A receiver plays on when its sender goes away.
         QTimer::singleShot(*length, this, [this, load, length] {
             reportState(load, 0, u"IDLE"_s, u"FINISHED"_s);
@@ -263,7 +264,8 @@ void SimulatedCastDevice::fetch(const std::shared_ptr<Load> &load, qint64 offset
                        .url = load->url.toString(),
                        .state = playerState,
                        .idleReason = idleReason,
-                       .length = *length});
+                       .length = *length,
+                       .bytes = load->clip.size()});
         });
     });
 }

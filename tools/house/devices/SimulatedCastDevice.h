@@ -67,7 +67,8 @@ public:
             Launched,   // the media receiver runs under transport id `transportId`
             StayedIdle, // a LAUNCH left the device on its idle screen
             Fetched,    // one request of a clip fetch ended: `fetch`, `url`
-            Media,      // the media session is now `state` (`idleReason`); `length` played or to play
+            Media, // the session is now `state` (`idleReason`) with `bytes` of `url`; `length` played or to
+                   // play
             LoadFailed, // LOAD of `url` answered with LOAD_FAILED: `reason`
         };
         Kind kind = Kind::Received;
@@ -75,6 +76,7 @@ public:
             reason{};
         Fetch fetch{};
         std::chrono::milliseconds length{0};
+        qint64 bytes = 0; // Media: the clip's bytes the device holds
     };
 
     // A frame to the sender in the namespace "urn:x-cast:com.google.cast." + `ns`.

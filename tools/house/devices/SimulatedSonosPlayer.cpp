@@ -334,7 +334,7 @@ void SimulatedSonosPlayer::clipFetched(int generation, const QString &url, const
         length = milliseconds(0);
     } else {
         m_clip = {url, steady_clock::now(), *length, true};
-        emitEvent({.kind = Event::Kind::ClipStarted, .url = url, .length = *length});
+        emitEvent({.kind = Event::Kind::ClipStarted, .url = url, .length = *length, .fetch = get});
     }
     // The clip plays for its length once it is all here; a failed fetch stops at once.
     QTimer::singleShot(*length, &m_server, [this, generation] {

@@ -81,7 +81,7 @@ public:
             Refused,     // answered with a fault carrying `code`
             Unanswered,  // left hanging on purpose
             Fetched,     // one request of a clip fetch ended: `fetch`
-            ClipStarted, // `url` plays for `length`
+            ClipStarted, // `url` plays for `length`; `fetch`: the GET that brought it
             ClipEnded,   // `url` stopped after `length`; `whole` when it reached its end
             ClipFailed,  // `url` could not be played; `code` says why
         };
