@@ -55,6 +55,7 @@ bool CastRoom::start(QString *problem)
                                                         : SimulatedCastDevice::Accept::Handshake;
     device.refuseLoad = m_description.fault == Fault::RefusesClip;
     device.fetchOnLoad = true;
+    device.fetchFrom = m_description.address;
     device.pingInterval = kPingInterval;
     device.onEvent = [this](const Event &event) { onEvent(event); };
     if (!device.start(m_description.address, kPort)) {

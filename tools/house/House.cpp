@@ -49,8 +49,9 @@ QString program(const QString &name)
 
 QString sonosUuid(const RoomDescription &room)
 {
-    return u"RINCON_000E584D00%101400"_s.arg(room.address.toIPv4Address() & 0xff, 2, 16, QChar(u'0'))
-        .toUpper();
+    // A player's id holds its network card's address; the house makes one up from the room's address.
+    const QString card = u"%1"_s.arg(room.address.toIPv4Address() & 0xff, 2, 16, QChar(u'0')).toUpper();
+    return u"RINCON_000E584D00"_s + card + u"01400"_s;
 }
 
 QString castId(const RoomDescription &room)
@@ -102,6 +103,7 @@ bool House::configureNetwork(QString *problem)
     const QString ip = program(u"ip"_s);
     if (ip.isEmpty()) {
         *problem = u"ip (iproute2) is not installed"_s;
+        m_lacksPrograms = true;
         return false;
     }
     ChildPlan housePlan;
@@ -117,6 +119,7 @@ bool House::startServices(QString *problem)
     const QString dbus = program(u"dbus-daemon"_s), avahi = program(u"avahi-daemon"_s);
     if (dbus.isEmpty() || avahi.isEmpty()) {
         *problem = u"dbus-daemon and avahi-daemon must be installed (Debian: dbus, avahi-daemon)"_s;
+        m_lacksPrograms = true;
         return false;
     }
     struct Side
@@ -193,6 +196,7 @@ bool House::startRooms(QString *problem)
         };
         sonos->followers = [this, self] { return membersOf(*self); };
         sonos->player().zoneGroupState = [this] { return zoneGroupState(); };
+        sonos->player().fetchFrom = room.address;
         answers.append(SsdpResponder::Answer("LOCATION: " + sonos->location().toLatin1(), room.address,
                                              "uuid:" + sonos->uuid().toLatin1() +
                                                  "::urn:schemas-upnp-org:device:ZonePlayer:1"));

@@ -45,6 +45,8 @@ public:
     // Ends the command, says how every room ends, stops the services and takes
     // the namespaces down. Once; later calls do nothing.
     void close();
+    // True when start() failed for want of a program (ip, dbus-daemon, avahi-daemon).
+    bool lacksPrograms() const { return m_lacksPrograms; }
 
 Q_SIGNALS:
     void commandFinished(int exitCode);
@@ -70,6 +72,7 @@ private:
     std::unique_ptr<AvahiPublisher> m_publisher;
     std::unique_ptr<QProcess> m_command;
     bool m_closed = false;
+    bool m_lacksPrograms = false;
 };
 
 } // namespace pealix::house

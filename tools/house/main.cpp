@@ -19,7 +19,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr int kBadUse = 2;
-constexpr int kNoNamespaces = 77; // what test runners take for "skipped"
+constexpr int kCannotRun = 77; // no namespaces or no daemons: what test runners take for "skipped"
 
 struct Options
 {
@@ -101,7 +101,7 @@ int main(int argc, char **argv)
     std::unique_ptr<Sandbox> sandbox = Sandbox::enter(&problem);
     if (!sandbox) {
         fail(problem);
-        return kNoNamespaces;
+        return kCannotRun;
     }
     QCoreApplication app(argc, argv);
     HouseLog log;

@@ -1,12 +1,11 @@
 #include "house/devices/SimulatedCastDevice.h"
 
+#include "house/devices/HttpFetch.h"
 #include "house/devices/Mp4Duration.h"
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkProxy>
-#include <QNetworkReply>
 #include <QTimer>
 
 namespace pealix::house {
@@ -17,6 +16,8 @@ using namespace std::chrono;
 
 constexpr auto kMediaNamespace = "urn:x-cast:com.google.cast.media";
 constexpr auto kPrefix = "urn:x-cast:com.google.cast.";
+const QByteArray kUserAgent = "Mozilla/5.0 (X11; Linux aarch64) AppleWebKit/537.36 (KHTML, like Gecko) "
+                              "Chrome/114.0.0.0 Safari/537.36 CrKey/1.56.500000";
 
 qint64 nowMs()
 {
@@ -66,7 +67,6 @@ QString SimulatedCastDevice::idleScreenApp(const QString &transportId)
 
 bool SimulatedCastDevice::start(const QHostAddress &address, quint16 port)
 {
-    m_network.setProxy(QNetworkProxy::NoProxy);
     return !tls.isNull() && listen(address, port);
 }
 
@@ -221,14 +221,9 @@ void SimulatedCastDevice::failLoad(const std::shared_ptr<Load> &load, const QStr
 void SimulatedCastDevice::fetch(const std::shared_ptr<Load> &load, qint64 offset)
 {
     const QByteArray range = offset == 0 ? "bytes=0-1" : "bytes=" + QByteArray::number(offset) + '-';
-    QNetworkRequest request(load->url);
-    request.setRawHeader("Range", range);
-    request.setTransferTimeout(5000);
-    QNetworkReply *reply = m_network.get(request);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, load, range, offset] {
-        reply->deleteLater();
-        const Fetch got{range, reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
-                        reply->rawHeader("Content-Range"), reply->readAll()};
+    const HttpFetch::Request request{load->url, "GET", range, kUserAgent, fetchFrom};
+    HttpFetch::start(this, request, [this, load, range, offset](const HttpFetch::Result &answer) {
+        const Fetch got{range, answer.status, answer.contentRange, answer.body};
         fetches << got;
         emitEvent({.kind = Event::Kind::Fetched, .url = load->url.toString(), .fetch = got});
         load->clip += got.body;

@@ -6,7 +6,6 @@
 
 #include <QHostAddress>
 #include <QList>
-#include <QNetworkAccessManager>
 #include <QPointer>
 #include <QSslSocket>
 #include <QString>
@@ -108,6 +107,8 @@ public:
     QList<Fetch> fetches;
     QString playerState = u"IDLE"_s, idleReason; // the media session's state, as last reported or about to be
     std::function<void(const Event &)> onEvent;
+    // The address the device fetches clips from; the system's choice when null.
+    QHostAddress fetchFrom;
 
     // All the clip's bytes the device received, in order.
     QByteArray fetchedBytes() const;
@@ -128,7 +129,6 @@ private:
     void failLoad(const std::shared_ptr<Load> &load, const QString &reason);
     void emitEvent(Event event) const;
 
-    QNetworkAccessManager m_network;
     int m_transports = 0;
 };
 

@@ -1,10 +1,10 @@
 #include "house/devices/SimulatedSonosPlayer.h"
 
+#include "house/devices/HttpFetch.h"
 #include "house/devices/Mp4Duration.h"
 #include "house/devices/SoapText.h"
 
 #include <QNetworkProxy>
-#include <QNetworkReply>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -16,8 +16,7 @@ namespace {
 
 using namespace std::chrono;
 
-// A clip is a short message; anything longer is not held in memory.
-constexpr qint64 kLargestClip = 64 << 20;
+const QByteArray kUserAgent = "Linux UPnP/1.0 Sonos/70.3-35220 (ZPS12)";
 
 bool isClipUri(const QString &uri)
 {
@@ -36,7 +35,6 @@ struct SimulatedSonosPlayer::Connection
 
 SimulatedSonosPlayer::SimulatedSonosPlayer(const QHostAddress &address, quint16 port)
 {
-    m_client.setProxy(QNetworkProxy::NoProxy);
     QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
         while (QTcpSocket *socket = m_server.nextPendingConnection()) {
             auto connection = std::make_shared<Connection>();
@@ -60,8 +58,6 @@ SimulatedSonosPlayer::~SimulatedSonosPlayer()
     // not run against a half-destroyed player.
     for (QTcpSocket *socket : m_server.findChildren<QTcpSocket *>())
         socket->disconnect();
-    for (QNetworkReply *reply : m_client.findChildren<QNetworkReply *>())
-        reply->disconnect();
 }
 
 SimulatedSonosPlayer::State SimulatedSonosPlayer::state() const
@@ -273,37 +269,20 @@ void SimulatedSonosPlayer::startClip()
 {
     const int generation = ++m_clipGeneration;
     const QString url = m_state.uri;
-    const QNetworkRequest request{QUrl(url)};
-    QNetworkReply *head = m_client.head(request);
-    QObject::connect(head, &QNetworkReply::finished, head, [this, head, generation, request, url] {
-        head->deleteLater();
-        const int headStatus = head->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        const QVariant length = head->header(QNetworkRequest::ContentLengthHeader);
-        const Fetch got{"HEAD", headStatus, 0, length.isValid() ? length.toLongLong() : -1};
+    const HttpFetch::Request head{QUrl(url), "HEAD", {}, kUserAgent, fetchFrom};
+    // Fetches end with the server socket that they run beside.
+    HttpFetch::start(&m_server, head, [this, generation, url](const HttpFetch::Result &answer) {
+        const Fetch got{"HEAD", answer.status, 0, answer.contentLength};
         fetches.append(got);
         emitEvent({.kind = Event::Kind::Fetched, .url = url, .fetch = got});
         if (generation != m_clipGeneration)
             return;
-        if (headStatus < 200 || headStatus > 299)
+        if (answer.status < 200 || answer.status > 299)
             return clipFetched(generation, url, {}, {});
-        QNetworkReply *get = m_client.get(request);
-        auto body = std::make_shared<QByteArray>();
-        auto bytes = std::make_shared<qint64>(0);
-        const auto take = [get, body, bytes] {
-            const QByteArray chunk = get->readAll();
-            *bytes += chunk.size();
-            if (body->size() + chunk.size() <= kLargestClip)
-                *body += chunk;
-        };
-        QObject::connect(get, &QNetworkReply::readyRead, get, take);
-        QObject::connect(get, &QNetworkReply::finished, get, [this, get, take, body, bytes, generation, url] {
-            get->deleteLater();
-            take();
-            const QVariant declared = get->header(QNetworkRequest::ContentLengthHeader);
-            clipFetched(generation, url,
-                        {"GET", get->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), *bytes,
-                         declared.isValid() ? declared.toLongLong() : -1},
-                        *body);
+        const HttpFetch::Request get{QUrl(url), "GET", {}, kUserAgent, fetchFrom};
+        HttpFetch::start(&m_server, get, [this, generation, url](const HttpFetch::Result &body) {
+            clipFetched(generation, url, {"GET", body.status, body.body.size(), body.contentLength},
+                        body.body);
         });
     });
 }

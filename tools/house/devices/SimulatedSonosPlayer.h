@@ -4,7 +4,6 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
-#include <QNetworkAccessManager>
 #include <QString>
 #include <QStringList>
 #include <QTcpServer>
@@ -130,6 +129,8 @@ public:
     std::optional<std::chrono::milliseconds> clipPlayTime;
     std::shared_ptr<Concurrency> concurrency = std::make_shared<Concurrency>();
     std::function<void(const Event &)> onEvent;
+    // The address the player fetches clips from; the system's choice when null.
+    QHostAddress fetchFrom;
 
     QList<Request> requests;
     QStringList actions; // the SOAP action of each request, empty for GET
@@ -158,7 +159,6 @@ private:
     void emitEvent(Event event) const;
 
     QTcpServer m_server;
-    QNetworkAccessManager m_client;
     State m_state;
     std::chrono::steady_clock::time_point m_playingSince;
     int m_clipGeneration = 0;

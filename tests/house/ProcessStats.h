@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QtGlobal>
+
+namespace pealix::test {
+
+// What a long run of announcements must not pile up.
+struct ProcessStats
+{
+    int descriptors = 0;    // open file descriptors
+    qint64 residentKiB = 0; // resident memory
+    qint64 objects = 0;     // live QObjects, in every thread
+    qint64 timers = 0;      // timers registered on the main thread
+};
+
+// Starts counting QObjects; call before the application object exists.
+void countObjects();
+ProcessStats processStats();
+
+} // namespace pealix::test
