@@ -4,6 +4,7 @@
 #               run of every fuzz target, and the suite again under
 #               AddressSanitizer and UndefinedBehaviorSanitizer
 #   make package  build the Debian package build/pealix_<version>_<arch>.deb
+#   make demo   Pealix in a simulated house of Sonos players and Cast devices
 # And one for a longer look at the parsers:
 #   make fuzz   run every fuzz target for FUZZ_SECONDS (default 600) each,
 #               keeping what it finds new in $(FUZZ_DIR)/corpus
@@ -15,13 +16,18 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 600
 FUZZ_SMOKE_SECONDS ?= 10
 
-.PHONY: run test package build configure build-asan build-fuzz fuzz deps clean
+.PHONY: run test package demo build configure build-asan build-fuzz fuzz deps clean
 
 run: build
 	$(BUILD_DIR)/src/app/pealix
 
 test: build build-asan build-fuzz
 	scripts/run-tests.sh $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR) $(FUZZ_SMOKE_SECONDS)
+
+# A house of speakers that are not there (tools/houses/demo.json), with Pealix
+# inside it on your desktop; Ctrl+C ends both. See README, Try it without speakers.
+demo: build
+	tools/demo.sh $(BUILD_DIR)
 
 package: build
 	cmake --build $(BUILD_DIR) --target package

@@ -47,19 +47,19 @@ QString program(const QString &name)
     return found.isEmpty() ? QStandardPaths::findExecutable(name, {u"/usr/sbin"_s, u"/sbin"_s}) : found;
 }
 
-QString sonosUuid(const RoomDescription &room)
+} // namespace
+
+QString House::sonosUuid(const RoomDescription &room)
 {
     // A player's id holds its network card's address; the house makes one up from the room's address.
     const QString card = u"%1"_s.arg(room.address.toIPv4Address() & 0xff, 2, 16, QChar(u'0')).toUpper();
     return u"RINCON_000E584D00"_s + card + u"01400"_s;
 }
 
-QString castId(const RoomDescription &room)
+QString House::castId(const RoomDescription &room)
 {
     return QString::fromLatin1(QCryptographicHash::hash(room.name.toUtf8(), QCryptographicHash::Md5).toHex());
 }
-
-} // namespace
 
 House::House(const HouseDescription &description, Sandbox &sandbox, HouseLog &log, QObject *parent)
     : QObject(parent), m_description(description), m_sandbox(sandbox), m_log(log)
@@ -259,9 +259,8 @@ void House::announceReady()
          {u"processes"_s, processes},
          {u"appAddress"_s, HouseDescription::kAppAddress.toString()},
          {u"appProcess"_s, holder}},
-        u"House ready: %1 Sonos players and %2 Cast devices on %3; Pealix's side is %4 (a shell there: "
-        u"nsenter --target %5 --net%6)"_s.arg(m_sonos.size())
-            .arg(m_cast.size())
+        u"House ready: %1 rooms on %2; Pealix's side is %3 (a shell there: nsenter --target %4 --net%5)"_s
+            .arg(m_sonos.size() + m_cast.size())
             .arg(HouseDescription::kNetwork, HouseDescription::kAppAddress.toString())
             .arg(holder)
             .arg(m_sandbox.inUserNamespace() ? u" --user --preserve-credentials"_s : QString()));

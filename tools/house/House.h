@@ -35,6 +35,10 @@ public:
     static inline const QString kAppBus = QStringLiteral("unix:abstract=pealix-app/bus");
 
     House(const HouseDescription &description, Sandbox &sandbox, HouseLog &log, QObject *parent = nullptr);
+
+    // The ids a room's device goes by: a Sonos player's UUID, a Cast device's id.
+    static QString sonosUuid(const RoomDescription &room);
+    static QString castId(const RoomDescription &room);
     ~House() override;
 
     // Everything up to the moment a sender may come; false with the reason.

@@ -26,6 +26,7 @@ struct Options
     QString house;
     QString json;
     bool check = false;
+    bool speakers = false;
     QStringList command;
 };
 
@@ -37,7 +38,8 @@ void usage()
           "  the namespace on the other side of the link and ends with it; without one it\n"
           "  runs until Ctrl+C.\n"
           "  --json FILE  also write every event as one JSON object per line to FILE\n"
-          "  --check      only read HOUSE.json and say whether it describes a house\n",
+          "  --check      only read HOUSE.json and say whether it describes a house\n"
+          "  --speakers   only print the id under which Pealix will know each room\n",
           stderr);
 }
 
@@ -53,6 +55,8 @@ std::optional<Options> parse(int argc, char **argv)
             options.json = QString::fromLocal8Bit(argv[++i]);
         } else if (argument == u"--check") {
             options.check = true;
+        } else if (argument == u"--speakers") {
+            options.speakers = true;
         } else if (!argument.startsWith(u'-') && options.house.isEmpty()) {
             options.house = argument;
         } else {
@@ -85,12 +89,19 @@ int main(int argc, char **argv)
         fail(options->house + u": "_s + parsed.problem);
         return kBadUse;
     }
+    if (options->speakers) {
+        for (const RoomDescription &room : parsed.house->rooms)
+            printf("%s\n", qPrintable(room.kind == RoomKind::Sonos ? u"sonos:"_s + House::sonosUuid(room)
+                                                                   : u"cast:"_s + House::castId(room)));
+        return 0;
+    }
     if (options->check) {
         int cast = 0;
         for (const RoomDescription &room : parsed.house->rooms)
             cast += room.kind == RoomKind::Cast;
-        printf("%s: a house of %lld Sonos players and %d Cast devices\n", qPrintable(options->house),
-               parsed.house->rooms.size() - cast, cast);
+        const qsizetype sonos = parsed.house->rooms.size() - cast;
+        printf("%s: a house of %lld Sonos player%s and %d Cast device%s\n", qPrintable(options->house),
+               static_cast<long long>(sonos), sonos == 1 ? "" : "s", cast, cast == 1 ? "" : "s");
         return 0;
     }
     std::signal(SIGPIPE, SIG_IGN);
