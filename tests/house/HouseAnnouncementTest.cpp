@@ -4,6 +4,7 @@
 #include "house/HouseRun.h"
 #include "support/TestEnvironment.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSet>
@@ -144,6 +145,32 @@ TEST(HouseAnnouncementTest, EveryRoomOfTheDemoHousePlaysTheWholeClipAndEveryPlay
         EXPECT_EQ(run.of(u"volume"_s, room)[0].value(u"to"_s), 35);
         EXPECT_EQ(run.of(u"back"_s, room).size(), 1) << room.toStdString();
     }
+    expectPlayersAsTheyWere(run);
+}
+
+TEST(HouseAnnouncementTest, WhatTheMicrophoneHeardWhileTheChordWasHeldReachesEveryRoom)
+{
+    const QString server = qEnvironmentVariable("PULSE_SERVER");
+    PEALIX_REQUIRE(server.startsWith(u"unix:"_s) && QFile::exists(server.mid(5)),
+                   "a PulseAudio server with a virtual microphone (the house_vmic fixture)");
+    // Held for 1.5 s: the Cast sessions open while the microphone records.
+    const HouseRun run =
+        runHouse(houseFile(u"demo.json"_s), {u"--record"_s, u"1.5"_s, u"--expect"_s, u"5"_s}, 150s);
+    REQUIRE_HOUSE(run);
+    const QList<QJsonObject> announcements = run.resultsWith(u"announcement"_s);
+    ASSERT_EQ(announcements.size(), 1) << run.output.toStdString();
+    const QJsonObject announcement = announcements[0];
+    EXPECT_TRUE(announcement.value(u"lastError"_s).isNull()) << text(announcement);
+    EXPECT_NEAR(announcement.value(u"duration"_s).toDouble(), 1.5, 0.3) << text(announcement);
+    for (const QJsonObject &delivery : deliveriesByName(announcement))
+        EXPECT_EQ(delivery.value(u"outcome"_s), u"played"_s) << text(delivery);
+    // The Cast devices were ready before the clip existed.
+    const double released = announcement.value(u"released"_s).toDouble();
+    for (const QString &room : run.rooms(u"cast"_s)) {
+        ASSERT_EQ(run.of(u"launched"_s, room).size(), 1) << room.toStdString();
+        EXPECT_LT(run.of(u"launched"_s, room)[0].value(u"t"_s).toDouble(), released) << room.toStdString();
+    }
+    expectWholeClip(run, run.rooms(), announcement);
     expectPlayersAsTheyWere(run);
 }
 

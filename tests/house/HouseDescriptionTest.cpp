@@ -85,6 +85,9 @@ TEST(HouseDescriptionTest, ABadDescriptionIsRefusedWithOneLineNamingTheProblem)
         {"a kind that is neither", uR"({"rooms": [{"name": "Den", "kind": "airplay"}]})"_s,
          R"(room "Den": "kind" must be "sonos" or "cast", not "airplay")"},
         {"no rooms", uR"({"rooms": []})"_s, "a house needs \"rooms\""},
+        {"groups that are no list",
+         uR"({"rooms": [%1], "groups": {"coordinator": "Kitchen"}})"_s.arg(kitchen),
+         R"("groups" must be a list of groups)"},
         {"not JSON", u"{\"rooms\": [ "_s, "not JSON: "},
     };
     QTemporaryDir dir;

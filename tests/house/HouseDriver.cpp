@@ -8,6 +8,7 @@
 //   {"stats":{...}}                     descriptors, memory, objects, timers (--report-every)
 // It runs on a home of its own, so it never touches the person's settings.
 #include "audio/AudioFileDuration.h"
+#include "audio/AudioRecorder.h"
 #include "engine/AppDelegate.h"
 #include "engine/Broadcaster.h"
 #include "house/ProcessStats.h"
@@ -138,6 +139,10 @@ QCoro::Task<> drive(AppDelegate &app, Options options)
             co_await broadcaster.broadcast(QUrl::fromLocalFile(options.clip), speakers, options.duration);
         }
         watchdog.stop();
+        if (options.record) { // what was recorded, as the speakers fetched it
+            options.clip = AudioRecorder::defaultClipPath();
+            options.duration = audioFileDuration(options.clip).value_or(0);
+        }
         QJsonArray deliveries;
         for (const Delivery &delivery : broadcaster.deliveries()) {
             QJsonObject each = speakerJson(delivery.speaker);

@@ -253,6 +253,8 @@ HouseDescription::Parsed HouseDescription::parse(const QByteArray &json)
         if (!kTopKeys.contains(key))
             return {std::nullopt,
                     u"unknown key "_s + quoted(key) + u" (a house has \"rooms\" and \"groups\")"_s};
+    if (top.contains(u"groups"_s) && !top.value(u"groups"_s).isArray())
+        return {std::nullopt, u"\"groups\" must be a list of groups"_s};
     const QJsonArray rooms = top.value(u"rooms"_s).toArray();
     if (rooms.isEmpty())
         return {std::nullopt, u"a house needs \"rooms\", a list with at least one room"_s};

@@ -3,18 +3,14 @@
 #include <QCoreApplication>
 
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -47,7 +43,7 @@ QString reason(const char *what)
 }
 
 // Only async-signal-safe calls from here on: the child of a threaded process
-// may not allocate before exec.
+// (which shares its memory until exec, as QProcess starts it) may not allocate.
 [[noreturn]] void childFails(const char *what)
 {
     const char *prefix = "pealix-house: cannot set up a child: ";
