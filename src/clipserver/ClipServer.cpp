@@ -72,8 +72,18 @@ void ClipServer::setIdleLimit(std::chrono::milliseconds limit)
 void ClipServer::setAllowedPeers(QList<QHostAddress> peers)
 {
     m_allowedPeers.clear();
-    for (const QHostAddress &peer : peers)
-        m_allowedPeers.append(normalisedPeer(peer));
+    allowPeers(peers);
+    m_restricted = !peers.isEmpty();
+}
+
+void ClipServer::allowPeers(const QList<QHostAddress> &peers)
+{
+    m_restricted = true;
+    for (const QHostAddress &peer : peers) {
+        const QHostAddress normalised = normalisedPeer(peer);
+        if (!m_allowedPeers.contains(normalised))
+            m_allowedPeers.append(normalised);
+    }
 }
 
 void ClipServer::recordFetch(const QHostAddress &peer)
@@ -133,7 +143,7 @@ bool ClipServer::acceptConnection(int fd)
 {
     const QHostAddress peer = peerOf(fd);
     // Refused before anything is read: a stranger learns nothing, not even the headers.
-    if (peer.isNull() || (!m_allowedPeers.isEmpty() && !m_allowedPeers.contains(peer))) {
+    if (peer.isNull() || (m_restricted && !m_allowedPeers.contains(peer))) {
         ::close(fd);
         return true;
     }

@@ -23,7 +23,7 @@ class ClipListener;
 // answers with the clip, single byte ranges and HEAD are honoured, and each
 // connection carries exactly one request. Listens on every local address
 // (IPv4 and, where available, IPv6) on a port the system picks, and answers
-// only the addresses it is told to, when it is told any.
+// only the addresses it is told to, once it is told who may connect.
 class ClipServer : public QObject
 {
     Q_OBJECT
@@ -57,6 +57,10 @@ public:
     // form. Loopback is refused unless listed. An empty list lets anyone in.
     // Applies to connections accepted afterwards.
     void setAllowedPeers(QList<QHostAddress> peers);
+    // Adds to the addresses that may connect, and restricts the server from
+    // now on even while none is listed: a server that is to answer only the
+    // peers it is told of answers nobody before the first of them.
+    void allowPeers(const QList<QHostAddress> &peers);
 
     // Every address that received a whole clip (a GET answered 200, or 206 for
     // the range it asked for), IPv4-mapped ones in their IPv4 form, each once,
@@ -91,6 +95,7 @@ private:
     quint16 m_port = 0;
     std::chrono::milliseconds m_idleLimit = defaultIdleLimit;
     QList<QHostAddress> m_allowedPeers;
+    bool m_restricted = false; // only m_allowedPeers may connect, even when it is empty
     QList<QHostAddress> m_completedFetches;
     std::unique_ptr<ClipAdmission> m_admission;
     // A client accepted while every slot was busy; accepting pauses until it is in.

@@ -2,15 +2,28 @@
 
 #include "engine/BroadcasterSetup.h"
 #include "engine/SonosCustody.h"
+#include "engine/SpeakerEndpoint.h"
 
+#include <QHostAddress>
+#include <QList>
+#include <QString>
 #include <QtGlobal>
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 
 namespace pealix {
+
+// What one device is given of the clip: where to fetch it, and the addresses
+// its fetches may come from. Without a URL the device is told nothing.
+struct ClipAccess
+{
+    QList<QHostAddress> fetchers;
+    QString url;
+};
 
 // What every device of one broadcast is told, fixed when the broadcast starts:
 // the children use these copies and never the broadcaster's state.
@@ -23,6 +36,17 @@ struct AnnouncementCue
     bool restore = true; // put each Sonos player back afterwards
     BroadcasterSetup::LocalAddressFor localAddressFor;
     std::shared_ptr<SonosCustody> custody; // the broadcaster's, shared by overlapping broadcasts
+    // Lets addresses fetch from this broadcast's clip server, which answers no one else.
+    std::function<void(const QList<QHostAddress> &)> allowFetches;
+    bool loopbackSpeakers = false; // see BroadcasterSetup
+
+    // Opens the clip to the device at `endpoint` and gives it the URL: every
+    // IPv4 address of the device may fetch from the moment this returns, so
+    // call it before the URL goes out. A device that could not fetch the clip
+    // gets no URL: one with no address we know it by (a name that did not
+    // resolve), only a loopback one, or none of ours it can reach. Sending it
+    // the URL anyway would only make a player drop what it was playing.
+    ClipAccess openTo(const SpeakerEndpoint &endpoint) const;
 
     // How long a device is left with the clip before it is put back: its
     // length plus the padding (4.2 s gives 5.2 s), capped at what a timer can wait.

@@ -199,6 +199,9 @@ QCoro::Task<> Broadcaster::send(QUrl clip, QList<Speaker> speakers, double durat
     }
 
     QPointer<ClipServer> server = new ClipServer(this);
+    // Nobody may fetch until a speaker is about to be told where: each child
+    // lets its device in just before it sends the URL.
+    server->allowPeers({});
     quint16 port = 0;
     QString serverError;
     try {
@@ -210,7 +213,8 @@ QCoro::Task<> Broadcaster::send(QUrl clip, QList<Speaker> speakers, double durat
         co_return;
     if (port == 0) {
         delete server.data();
-        fail(serverFailedText + (serverError.isEmpty() ? QStringLiteral("no port to listen on") : serverError));
+        fail(serverFailedText +
+             (serverError.isEmpty() ? QStringLiteral("no port to listen on") : serverError));
         co_return;
     }
 
@@ -225,6 +229,11 @@ QCoro::Task<> Broadcaster::send(QUrl clip, QList<Speaker> speakers, double durat
     cue.restore = preferences.restoreAfterClip();
     cue.localAddressFor = m_setup.localAddressFor;
     cue.custody = m_sonosCustody;
+    cue.allowFetches = [server](const QList<QHostAddress> &peers) {
+        if (server)
+            server->allowPeers(peers);
+    };
+    cue.loopbackSpeakers = m_setup.loopbackSpeakers;
 
     setStatus(Status::broadcasting(speakerCountText(speakers.size())));
     endRecording();

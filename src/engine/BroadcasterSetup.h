@@ -18,8 +18,8 @@ namespace pealix {
 // Everything the broadcaster works with that is not its own state. Whatever is
 // left empty, the broadcaster fills with the application's own: the
 // microphone, the shared preferences, the routed address, real controllers.
-// Tests replace the microphone, the waits and the address choice (their
-// speakers live on loopback, which no real speaker could fetch from).
+// Tests replace the microphone, the waits and the address choice, and let
+// speakers on loopback fetch the clip (no real speaker could be there).
 struct BroadcasterSetup
 {
     // Our address as a speaker at the given address would reach it; the
@@ -41,6 +41,11 @@ struct BroadcasterSetup
     std::chrono::milliseconds holdPadding{1000};
     // A recording shorter than this is a brush of the chord, not a message.
     double shortestClipSeconds = 0.3;
+    // The clip server answers only the speakers of its broadcast, and never
+    // loopback: any program of any user of this computer could connect from
+    // there. Tests whose fake speakers live on loopback turn this on, and
+    // then those speakers' loopback addresses may fetch like any other.
+    bool loopbackSpeakers = false;
 };
 
 } // namespace pealix

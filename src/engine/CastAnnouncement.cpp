@@ -27,9 +27,10 @@ QCoro::Task<std::vector<SpeakerAttempt>> CastAnnouncement::playWarm(QPointer<Cas
     // Whether it is ready is decided now, when the clip exists, not after a lookup.
     const bool ready = session && session->isPrepared();
     const SpeakerEndpoint endpoint = co_await SpeakerEndpoint::reach(speaker.host, cue.localAddressFor);
-    SpeakerAttempt attempt{{speaker}, endpoint.addresses, DeviceReply::noAnswer(), !ready};
-    if (ready && session && endpoint.localAddress)
-        attempt.reply = co_await session->play(endpoint.clipUrl(cue.port), cue.duration);
+    const ClipAccess access = ready ? cue.openTo(endpoint) : ClipAccess();
+    SpeakerAttempt attempt{{speaker}, access.fetchers, DeviceReply::noAnswer(), !ready};
+    if (session && !access.url.isEmpty())
+        attempt.reply = co_await session->play(access.url, cue.duration);
     retire(session);
     co_return std::vector{attempt};
 }
@@ -38,12 +39,13 @@ QCoro::Task<std::vector<SpeakerAttempt>> CastAnnouncement::playCold(QPointer<Cas
                                                                     Speaker speaker, AnnouncementCue cue)
 {
     const SpeakerEndpoint endpoint = co_await SpeakerEndpoint::reach(speaker.host, cue.localAddressFor);
-    SpeakerAttempt attempt{{speaker}, endpoint.addresses, DeviceReply::noAnswer(), false};
+    const ClipAccess access = cue.openTo(endpoint);
+    SpeakerAttempt attempt{{speaker}, access.fetchers, DeviceReply::noAnswer(), false};
     bool prepared = false;
-    if (session && endpoint.localAddress)
+    if (session && !access.url.isEmpty())
         prepared = co_await session->prepare(speaker);
     if (prepared && session)
-        attempt.reply = co_await session->play(endpoint.clipUrl(cue.port), cue.duration);
+        attempt.reply = co_await session->play(access.url, cue.duration);
     retire(session);
     co_return std::vector{attempt};
 }

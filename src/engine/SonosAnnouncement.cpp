@@ -150,9 +150,11 @@ QCoro::Task<std::vector<SpeakerAttempt>> SonosAnnouncement::playGroup(SonosContr
                                                                       AnnouncementCue cue)
 {
     const Speaker coordinator = group.coordinator;
+    // The coordinator fetches the clip for the whole group; the members play what it streams them.
     const SpeakerEndpoint endpoint = co_await SpeakerEndpoint::reach(coordinator.host, cue.localAddressFor);
-    SpeakerAttempt attempt{group.members, endpoint.addresses, DeviceReply::noAnswer(), false};
-    if (!endpoint.localAddress)
+    const ClipAccess access = cue.openTo(endpoint);
+    SpeakerAttempt attempt{group.members, access.fetchers, DeviceReply::noAnswer(), false};
+    if (access.url.isEmpty())
         co_return std::vector{attempt};
 
     std::optional<Snapshot> snapshot;
@@ -160,7 +162,7 @@ QCoro::Task<std::vector<SpeakerAttempt>> SonosAnnouncement::playGroup(SonosContr
         snapshot = co_await snapshotFirst(control, coordinator, ahead, cue.custody);
 
     const std::optional<qint64> volume = volumeFor(cue, snapshot);
-    attempt.reply = co_await control.play(endpoint.clipUrl(cue.port), coordinator, volume);
+    attempt.reply = co_await control.play(access.url, coordinator, volume);
     co_await waitPrecisely(cue.hold());
     // Only the last broadcast still on the player puts it back.
     if (cue.restore && cue.custody->leave(coordinator.id)) {

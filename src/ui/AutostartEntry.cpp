@@ -1,10 +1,15 @@
 #include "ui/AutostartEntry.h"
 
+#include "model/PrivateFiles.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+
+#include <sys/stat.h>
 
 namespace pealix {
 
@@ -111,12 +116,15 @@ bool AutostartEntry::setEnabled(bool enabled)
         return QFile::remove(path) || !QFile::exists(path);
 
     const std::optional<QByteArray> text = contents(m_program);
-    if (!text || !QDir().mkpath(m_folder))
+    // A folder made for the entry is the user's alone; one that was there
+    // keeps its mode, since other programs' entries live in it too.
+    if (!text || !(QFileInfo(m_folder).isDir() || makePrivateFolder(m_folder)))
         return false;
     // A session that logs in while this runs finds the old entry or the new
     // one, never half of one.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // QSaveFile would give the entry the umask's permissions.
+    if (!file.open(QIODevice::WriteOnly) || ::fchmod(file.handle(), 0600) != 0)
         return false;
     file.write(*text);
     return file.commit();

@@ -131,7 +131,8 @@ inline QStringList clipUrls(const FakeSonosPlayer &player)
 }
 
 // A broadcaster with a fake microphone, short waits, its own preferences and
-// loopback addresses; records every status it shows.
+// loopback addresses, whose speakers may fetch the clip from loopback; records
+// every status it shows.
 struct BroadcastRig
 {
     explicit BroadcastRig(const std::function<void(BroadcasterSetup &)> &adjust = {})
@@ -159,6 +160,8 @@ struct BroadcastRig
             return session;
         };
         setup.holdPadding = 200ms;
+        // The fake speakers live on loopback, where no real one could.
+        setup.loopbackSpeakers = true;
         if (adjust)
             adjust(setup);
         if (setup.recorder.get() != recorder)

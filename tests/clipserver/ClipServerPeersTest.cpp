@@ -104,6 +104,37 @@ TEST_F(ClipServerPeersTest, OnlyListedAddressesAreAnsweredIpv4MappedOnesInTheirI
     EXPECT_TRUE(QCoro::waitFor(fetchFrom(port, loopback(7)))->endsWith(m_clip));
 }
 
+TEST_F(ClipServerPeersTest, PeersToldOneByOneAreTheOnlyOnesAnsweredAndNobodyBeforeTheFirst)
+{
+    const quint16 port = serve(1000);
+    m_server->allowPeers({});
+    EXPECT_EQ(QCoro::waitFor(fetchFrom(port, loopback(5))).value_or("no connection"), QByteArray())
+        << "before anyone was told";
+
+    m_server->allowPeers({loopback(5)});
+    m_server->allowPeers({QHostAddress(u"::ffff:127.0.0.6"_s), loopback(5)});
+    const struct
+    {
+        const char *situation;
+        int from;
+        bool answered;
+    } rows[] = {
+        {"the first one told", 5, true},
+        {"one told later, in mapped form", 6, true},
+        {"loopback itself", 1, false},
+        {"a stranger", 7, false},
+    };
+    for (const auto &row : rows) {
+        const std::optional<QByteArray> reply = QCoro::waitFor(fetchFrom(port, loopback(row.from)));
+        ASSERT_TRUE(reply) << row.situation;
+        if (row.answered)
+            EXPECT_TRUE(reply->endsWith(m_clip)) << row.situation;
+        else
+            EXPECT_EQ(*reply, QByteArray()) << row.situation; // closed before a byte of an answer
+    }
+    EXPECT_EQ(m_server->completedFetches(), QList<QHostAddress>({loopback(5), loopback(6)}));
+}
+
 TEST_F(ClipServerPeersTest, WholeAndRangedGetsCountOnceEachHeadAndCutOffResponsesDoNot)
 {
     QString missing;
