@@ -125,7 +125,7 @@ TEST(HouseAnnouncementTest, EveryRoomOfTheDemoHousePlaysTheWholeClipAndEveryPlay
     EXPECT_TRUE(announcement.value(u"idle"_s).toBool());
     EXPECT_TRUE(announcement.value(u"lastError"_s).isNull()) << text(announcement);
 
-    const QStringList rooms = run.rooms();
+    const QStringList rooms = run.rooms(); // the speakers: the guest's phone is none
     ASSERT_EQ(rooms.size(), 5);
     const QHash<QString, QJsonObject> deliveries = deliveriesByName(announcement);
     EXPECT_EQ(QSet<QString>(rooms.begin(), rooms.end()),
@@ -146,6 +146,17 @@ TEST(HouseAnnouncementTest, EveryRoomOfTheDemoHousePlaysTheWholeClipAndEveryPlay
         EXPECT_EQ(run.of(u"back"_s, room).size(), 1) << room.toStdString();
     }
     expectPlayersAsTheyWere(run);
+
+    // The guest's phone on the same network asked for the very URL the
+    // speakers fetched, while they fetched it: the connection was taken and
+    // closed, and not one byte came back.
+    const QList<QJsonObject> tries = run.of(u"stranger-fetch"_s, u"Guest Phone"_s);
+    ASSERT_EQ(tries.size(), 1) << run.output.toStdString();
+    EXPECT_EQ(tries[0].value(u"url"_s), run.of(u"fetch"_s, u"Kitchen"_s).value(0).value(u"url"_s));
+    EXPECT_TRUE(tries[0].value(u"connected"_s).toBool()) << text(tries[0]);
+    EXPECT_EQ(tries[0].value(u"ended"_s), u"closed"_s) << text(tries[0]);
+    EXPECT_EQ(tries[0].value(u"bytes"_s).toInteger(), 0) << text(tries[0]);
+    EXPECT_LT(tries[0].value(u"t"_s).toDouble(), announcement.value(u"ended"_s).toDouble());
 }
 
 TEST(HouseAnnouncementTest, WhatTheMicrophoneHeardWhileTheChordWasHeldReachesEveryRoom)

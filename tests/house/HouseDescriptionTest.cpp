@@ -83,7 +83,7 @@ TEST(HouseDescriptionTest, ABadDescriptionIsRefusedWithOneLineNamingTheProblem)
         {"a volume beyond 100", uR"({"rooms": [{"name": "Den", "kind": "sonos", "volume": 101}]})"_s,
          R"(room "Den": "volume" must be a whole number from 0 to 100)"},
         {"a kind that is neither", uR"({"rooms": [{"name": "Den", "kind": "airplay"}]})"_s,
-         R"(room "Den": "kind" must be "sonos" or "cast", not "airplay")"},
+         R"(room "Den": "kind" must be "sonos", "cast" or "stranger", not "airplay")"},
         {"no rooms", uR"({"rooms": []})"_s, "a house needs \"rooms\""},
         {"groups that are no list",
          uR"({"rooms": [%1], "groups": {"coordinator": "Kitchen"}})"_s.arg(kitchen),

@@ -68,14 +68,15 @@ QStringList HouseRun::rooms(const QString &kind) const
     return names;
 }
 
-HouseRun runHouse(const QString &description, const QStringList &driverArguments, std::chrono::seconds limit)
+HouseRun runHouse(const QString &description, const QStringList &driverArguments, std::chrono::seconds limit,
+                  const QStringList &houseOptions)
 {
     HouseRun run;
     QTemporaryDir dir;
     const QString events = dir.filePath(u"events.jsonl"_s), results = dir.filePath(u"results.jsonl"_s);
     QProcess house;
-    house.start(houseProgram(), QStringList{description, u"--json"_s, events, u"--"_s, houseDriver(),
-                                            u"--results"_s, results} +
+    house.start(houseProgram(), QStringList{description, u"--json"_s, events} + houseOptions +
+                                    QStringList{u"--"_s, houseDriver(), u"--results"_s, results} +
                                     driverArguments);
     run.finished = house.waitForFinished(int(std::chrono::milliseconds(limit).count()));
     if (!run.finished) {

@@ -35,7 +35,8 @@ QString houseDriver();
 QString houseFile(const QString &name);
 
 // Runs the house from `description` with the driver and `driverArguments` in
-// its app namespace, until both end or `limit` passes.
-HouseRun runHouse(const QString &description, const QStringList &driverArguments, std::chrono::seconds limit);
+// its app namespace, until both end or `limit` passes; `houseOptions` go to the house.
+HouseRun runHouse(const QString &description, const QStringList &driverArguments, std::chrono::seconds limit,
+                  const QStringList &houseOptions = {});
 
 } // namespace pealix::test

@@ -105,14 +105,17 @@ void CastRoom::onEvent(const Event &event)
     case Kind::StayedIdle:
         m_log.note(room, u"stayed-idle"_s, {}, u"LAUNCH → stays on its idle screen"_s);
         return;
-    case Kind::Fetched:
-        m_log.note(room, u"fetch"_s,
-                   {{u"url"_s, event.url},
-                    {u"range"_s, QString::fromLatin1(event.fetch.range)},
-                    {u"status"_s, event.fetch.status},
-                    {u"contentRange"_s, QString::fromLatin1(event.fetch.contentRange)},
-                    {u"bytes"_s, event.fetch.body.size()}});
+    case Kind::Fetched: {
+        QJsonObject fields{{u"url"_s, event.url},
+                           {u"range"_s, QString::fromLatin1(event.fetch.range)},
+                           {u"status"_s, event.fetch.status},
+                           {u"contentRange"_s, QString::fromLatin1(event.fetch.contentRange)},
+                           {u"bytes"_s, event.fetch.body.size()}};
+        if (event.fetch.firstBodyByte)
+            fields.insert(u"firstByte"_s, HouseLog::secondsOf(*event.fetch.firstBodyByte));
+        m_log.note(room, u"fetch"_s, fields);
         return;
+    }
     case Kind::LoadFailed:
         m_log.note(room, u"load-failed"_s, {{u"url"_s, event.url}, {u"reason"_s, event.reason}},
                    u"LOAD → LOAD_FAILED (%1)"_s.arg(event.reason));

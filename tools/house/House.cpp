@@ -8,6 +8,8 @@
 #include <QNetworkInterface>
 #include <QStandardPaths>
 
+#include <unistd.h>
+
 namespace pealix::house {
 
 using namespace Qt::StringLiterals;
@@ -87,10 +89,26 @@ bool House::configureNetwork(QString *problem)
 {
     // The link between the namespaces is made from the house's side, its
     // other end going straight into the app namespace (handed over as fd 3).
-    QByteArray house = "link set lo up\nlink add " + kHouseInterface.toLatin1() + " type veth peer name " +
-                       kAppInterface.toLatin1() + " netns /proc/self/fd/3\naddr add " +
-                       HouseDescription::kHouseAddress.toString().toLatin1() + "/24 dev " +
-                       kHouseInterface.toLatin1() + '\n';
+    QByteArray house = "link set lo up\n";
+    if (m_linkDelay.count() > 0) {
+        // A link with a delay: the two ends are TAP devices and the house carries the frames.
+        const int houseTap =
+            m_sandbox.openTap(kHouseInterface.toLatin1().constData(), ChildPlan::Network::House, problem);
+        const int appTap = houseTap < 0 ? -1
+                                        : m_sandbox.openTap(kAppInterface.toLatin1().constData(),
+                                                            ChildPlan::Network::App, problem);
+        if (appTap < 0) {
+            if (houseTap >= 0)
+                ::close(houseTap);
+            return false;
+        }
+        m_delayedLink = std::make_unique<DelayedLink>(houseTap, appTap, m_linkDelay);
+    } else {
+        house += "link add " + kHouseInterface.toLatin1() + " type veth peer name " +
+                 kAppInterface.toLatin1() + " netns /proc/self/fd/3\n";
+    }
+    house += "addr add " + HouseDescription::kHouseAddress.toString().toLatin1() + "/24 dev " +
+             kHouseInterface.toLatin1() + '\n';
     for (const RoomDescription &room : m_description.rooms)
         house +=
             "addr add " + room.address.toString().toLatin1() + "/24 dev " + kHouseInterface.toLatin1() + '\n';
@@ -176,6 +194,10 @@ bool House::startRooms(QString *problem)
 {
     QList<SsdpResponder::Answer> answers;
     for (const RoomDescription &room : m_description.rooms) {
+        if (room.kind == RoomKind::Stranger) {
+            m_strangers.push_back(std::make_unique<StrangerRoom>(room, m_log));
+            continue;
+        }
         if (room.kind == RoomKind::Cast) {
             m_cast.push_back(std::make_unique<CastRoom>(room, castId(room), m_log));
             if (!m_cast.back()->start(problem))
@@ -215,6 +237,20 @@ bool House::startRooms(QString *problem)
         sonos->introduce();
     for (const auto &cast : m_cast)
         cast->introduce();
+    for (const auto &stranger : m_strangers)
+        stranger->introduce();
+    if (!m_strangers.empty())
+        m_log.overhear = [this](const QString &, const QString &event, const QJsonObject &fields) {
+            // A clip's URL goes by when a player is given it and when a device fetches it.
+            const QString url = event == u"source"  ? fields.value(u"uri"_s).toString()
+                                : event == u"fetch" ? fields.value(u"url"_s).toString()
+                                                    : QString();
+            if (url.startsWith(u"http://"))
+                for (const auto &stranger : m_strangers)
+                    QMetaObject::invokeMethod(
+                        stranger.get(), [each = stranger.get(), url] { each->tryUrl(url); },
+                        Qt::QueuedConnection);
+        };
     m_ssdp = std::make_unique<SsdpResponder>(answers, QNetworkInterface::interfaceFromName(kHouseInterface));
     m_ssdp->onSearch = [this](const QNetworkDatagram &search) {
         m_log.note({}, u"search"_s, {{u"from"_s, search.senderAddress().toString()}});
@@ -343,12 +379,14 @@ void House::close()
             m_command->waitForFinished(1000);
         }
     }
+    m_log.overhear = nullptr;
     for (const auto &sonos : m_sonos)
         sonos->finish();
     m_publisher.reset();
     // The daemons go in the reverse order of their start.
     for (auto each = m_helpers.rbegin(); each != m_helpers.rend(); ++each)
         (*each)->stop(2s);
+    m_delayedLink.reset();
     m_log.note({}, u"closed"_s, {}, u"House closed."_s);
 }
 

@@ -2,11 +2,13 @@
 
 #include "house/AvahiPublisher.h"
 #include "house/CastRoom.h"
+#include "house/DelayedLink.h"
 #include "house/HelperProcess.h"
 #include "house/HouseDescription.h"
 #include "house/HouseLog.h"
 #include "house/Sandbox.h"
 #include "house/SonosRoom.h"
+#include "house/StrangerRoom.h"
 #include "house/devices/SsdpResponder.h"
 
 #include <QObject>
@@ -41,6 +43,10 @@ public:
     static QString castId(const RoomDescription &room);
     ~House() override;
 
+    // Before start(): every frame between the two sides waits this long each
+    // way (a round trip takes twice as long). Zero, the default, is a plain link.
+    void setLinkDelay(std::chrono::microseconds oneWay) { m_linkDelay = oneWay; }
+
     // Everything up to the moment a sender may come; false with the reason.
     bool start(QString *problem);
     // Runs `command` in the app namespace, with the app's system bus, as the
@@ -70,7 +76,10 @@ private:
     HouseLog &m_log;
     std::vector<std::unique_ptr<SonosRoom>> m_sonos;
     std::vector<std::unique_ptr<CastRoom>> m_cast;
+    std::vector<std::unique_ptr<StrangerRoom>> m_strangers;
     std::unique_ptr<SsdpResponder> m_ssdp;
+    std::chrono::microseconds m_linkDelay{0};
+    std::unique_ptr<DelayedLink> m_delayedLink;
     std::vector<std::unique_ptr<HelperProcess>> m_helpers;
     HelperProcess *m_appBus = nullptr;
     std::unique_ptr<AvahiPublisher> m_publisher;

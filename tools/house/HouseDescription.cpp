@@ -58,9 +58,15 @@ QString readRoom(const QJsonObject &object, RoomDescription &room, bool *hasSitu
         if (!kRoomKeys.contains(key))
             return where + u"unknown key "_s + quoted(key);
     const QString kind = object.value(u"kind"_s).toString();
-    if (kind != u"sonos" && kind != u"cast")
-        return where + u"\"kind\" must be \"sonos\" or \"cast\", not "_s + quoted(kind);
-    room.kind = kind == u"sonos" ? RoomKind::Sonos : RoomKind::Cast;
+    if (kind != u"sonos" && kind != u"cast" && kind != u"stranger")
+        return where + u"\"kind\" must be \"sonos\", \"cast\" or \"stranger\", not "_s + quoted(kind);
+    room.kind = kind == u"sonos" ? RoomKind::Sonos : kind == u"cast" ? RoomKind::Cast : RoomKind::Stranger;
+    if (room.kind == RoomKind::Stranger) {
+        for (const QString &key : object.keys())
+            if (key != u"name" && key != u"kind" && key != u"address")
+                return where + u"a stranger has a name and an address, no "_s + quoted(key);
+        return {};
+    }
 
     if (object.contains(u"fault"_s)) {
         const QString fault = object.value(u"fault"_s).toString();

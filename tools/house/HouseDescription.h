@@ -10,7 +10,9 @@
 
 namespace pealix::house {
 
-enum class RoomKind { Sonos, Cast };
+// A stranger is no speaker: a guest's phone on the same network, which tries
+// every clip URL it sees go by.
+enum class RoomKind { Sonos, Cast, Stranger };
 // How a device lets its sender down: "hangs" (takes the connection, never
 // answers), "refuses the clip", "never launches" (a Cast device that stays on
 // its idle screen).

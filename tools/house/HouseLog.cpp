@@ -26,11 +26,18 @@ bool HouseLog::openJson(const QString &path, QString *problem)
 
 double HouseLog::monotonicSeconds()
 {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return secondsOf(std::chrono::steady_clock::now());
+}
+
+double HouseLog::secondsOf(std::chrono::steady_clock::time_point at)
+{
+    return std::chrono::duration<double>(at.time_since_epoch()).count();
 }
 
 void HouseLog::note(const QString &room, const QString &event, QJsonObject fields, const QString &human)
 {
+    if (overhear)
+        overhear(room, event, fields);
     if (!human.isEmpty())
         m_out.write(((room.isEmpty() ? QString() : room + u": "_s) + human + u'\n').toUtf8());
     if (!m_json.isOpen())

@@ -4,6 +4,9 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <chrono>
+#include <functional>
+
 namespace pealix::house {
 
 // What happens in the house, twice: one line for a person on standard output
@@ -25,6 +28,10 @@ public:
     void note(const QString &room, const QString &event, QJsonObject fields, const QString &human = {});
 
     static double monotonicSeconds();
+    static double secondsOf(std::chrono::steady_clock::time_point at);
+
+    // Hears every event as it is noted: what another device on the network could overhear.
+    std::function<void(const QString &room, const QString &event, const QJsonObject &fields)> overhear;
 
 private:
     QFile m_out;

@@ -3,8 +3,11 @@
 #include <QCoreApplication>
 
 #include <fcntl.h>
+#include <linux/if_tun.h>
+#include <net/if.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -172,6 +175,33 @@ std::function<void()> Sandbox::childSetup(const ChildPlan &plan) const
     for (const auto &[name, target] : plan.binds)
         p->binds.emplace_back("/run/" + name.toStdString(), target.toStdString());
     return [p] { setUpChild(*p); };
+}
+
+int Sandbox::openTap(const char *name, ChildPlan::Network where, QString *problem) const
+{
+    // A device belongs to the namespace of the thread that makes it.
+    const bool app = where == ChildPlan::Network::App;
+    if (app && setns(m_appFd, CLONE_NEWNET) != 0) {
+        *problem = reason("cannot enter the app's network namespace");
+        return -1;
+    }
+    int fd = open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ifreq request = {};
+    request.ifr_flags = IFF_TAP | IFF_NO_PI;
+    strncpy(request.ifr_name, name, IFNAMSIZ - 1);
+    if (fd < 0 || ioctl(fd, TUNSETIFF, &request) != 0) {
+        *problem = reason("cannot make a TAP device (it takes root)");
+        if (fd >= 0)
+            close(fd);
+        fd = -1;
+    }
+    if (app && setns(m_houseFd, CLONE_NEWNET) != 0) {
+        *problem = reason("cannot go back to the house's network namespace");
+        if (fd >= 0)
+            close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace pealix::house

@@ -56,6 +56,11 @@ public:
     // modifier): the network namespace, the private /run, the parent's death.
     std::function<void()> childSetup(const ChildPlan &plan) const;
 
+    // A TAP device named `name` in the `where` namespace, non-blocking, frames
+    // without packet info; -1 with the reason when it cannot be made (it
+    // takes root: /dev/net/tun is root's alone).
+    int openTap(const char *name, ChildPlan::Network where, QString *problem) const;
+
     bool inUserNamespace() const { return m_userNamespace; }
     quint64 houseNetwork() const { return m_houseInode; }
     quint64 appNetwork() const { return m_appInode; }

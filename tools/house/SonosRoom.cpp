@@ -195,12 +195,14 @@ void SonosRoom::onEvent(const Event &event)
         return;
     case Kind::Fetched: {
         const bool ok = event.fetch.status >= 200 && event.fetch.status <= 299;
-        m_log.note(room, u"fetch"_s,
-                   {{u"url"_s, event.url},
-                    {u"method"_s, QString::fromLatin1(event.fetch.method)},
-                    {u"status"_s, event.fetch.status},
-                    {u"bytes"_s, event.fetch.bytes},
-                    {u"length"_s, event.fetch.declaredLength}},
+        QJsonObject fields{{u"url"_s, event.url},
+                           {u"method"_s, QString::fromLatin1(event.fetch.method)},
+                           {u"status"_s, event.fetch.status},
+                           {u"bytes"_s, event.fetch.bytes},
+                           {u"length"_s, event.fetch.declaredLength}};
+        if (event.fetch.firstBodyByte)
+            fields.insert(u"firstByte"_s, HouseLog::secondsOf(*event.fetch.firstBodyByte));
+        m_log.note(room, u"fetch"_s, fields,
                    ok ? QString()
                       : u"%1 %2 failed (%3)"_s.arg(QString::fromLatin1(event.fetch.method), event.url)
                             .arg(event.fetch.status));

@@ -28,17 +28,20 @@ struct Options
     bool check = false;
     bool speakers = false;
     QStringList command;
+    int delayMs = 0;
 };
 
 void usage()
 {
-    fputs("usage: pealix-house HOUSE.json [--json FILE] [--check] [-- COMMAND [ARGUMENT...]]\n"
+    fputs("usage: pealix-house HOUSE.json [--json FILE] [--delay MS] [--check] [-- COMMAND [ARGUMENT...]]\n"
           "  Starts the house described in HOUSE.json in network namespaces of its own and\n"
           "  prints what its devices do. With a COMMAND (for example Pealix) it runs that in\n"
           "  the namespace on the other side of the link and ends with it; without one it\n"
           "  runs until Ctrl+C.\n"
           "  --json FILE  also write every event as one JSON object per line to FILE\n"
           "  --check      only read HOUSE.json and say whether it describes a house\n"
+          "  --delay MS   delay every frame between the two sides by MS milliseconds each\n"
+          "               way, for benchmarks (the house carries them; it takes root)\n"
           "  --speakers   only print the id under which Pealix will know each room\n",
           stderr);
 }
@@ -53,6 +56,11 @@ std::optional<Options> parse(int argc, char **argv)
                 options.command << QString::fromLocal8Bit(argv[i]);
         } else if (argument == u"--json" && i + 1 < argc) {
             options.json = QString::fromLocal8Bit(argv[++i]);
+        } else if (argument == u"--delay" && i + 1 < argc) {
+            bool ok = false;
+            options.delayMs = QString::fromLocal8Bit(argv[++i]).toInt(&ok);
+            if (!ok || options.delayMs < 1 || options.delayMs > 1000)
+                return std::nullopt;
         } else if (argument == u"--check") {
             options.check = true;
         } else if (argument == u"--speakers") {
@@ -91,17 +99,19 @@ int main(int argc, char **argv)
     }
     if (options->speakers) {
         for (const RoomDescription &room : parsed.house->rooms)
-            printf("%s\n", qPrintable(room.kind == RoomKind::Sonos ? u"sonos:"_s + House::sonosUuid(room)
-                                                                   : u"cast:"_s + House::castId(room)));
+            if (room.kind != RoomKind::Stranger)
+                printf("%s\n", qPrintable(room.kind == RoomKind::Sonos ? u"sonos:"_s + House::sonosUuid(room)
+                                                                       : u"cast:"_s + House::castId(room)));
         return 0;
     }
     if (options->check) {
-        int cast = 0;
+        int sonos = 0, cast = 0, strangers = 0;
         for (const RoomDescription &room : parsed.house->rooms)
-            cast += room.kind == RoomKind::Cast;
-        const qsizetype sonos = parsed.house->rooms.size() - cast;
-        printf("%s: a house of %lld Sonos player%s and %d Cast device%s\n", qPrintable(options->house),
-               static_cast<long long>(sonos), sonos == 1 ? "" : "s", cast, cast == 1 ? "" : "s");
+            (room.kind == RoomKind::Sonos ? sonos : room.kind == RoomKind::Cast ? cast : strangers) += 1;
+        printf("%s: a house of %d Sonos player%s and %d Cast device%s%s\n", qPrintable(options->house), sonos,
+               sonos == 1 ? "" : "s", cast, cast == 1 ? "" : "s",
+               strangers ? qPrintable(u", and %1 stranger%2"_s.arg(strangers).arg(strangers == 1 ? "" : "s"))
+                         : "");
         return 0;
     }
     std::signal(SIGPIPE, SIG_IGN);
@@ -121,6 +131,7 @@ int main(int argc, char **argv)
         return kBadUse;
     }
     House house(*parsed.house, *sandbox, log);
+    house.setLinkDelay(std::chrono::milliseconds(options->delayMs));
     if (!house.start(&problem) ||
         (!options->command.isEmpty() && !house.runCommand(options->command, &problem))) {
         fail(problem);

@@ -43,7 +43,7 @@ struct Exchange : std::enable_shared_from_this<Exchange>
             return;
         const auto keep = shared_from_this(); // the connections that own us go now
         if (!error.isEmpty())
-            result = {0, -1, {}, {}, error};
+            result = {0, -1, {}, {}, error, {}};
         socket->disconnect();
         socket->abort();
         socket->deleteLater();
@@ -68,6 +68,8 @@ struct Exchange : std::enable_shared_from_this<Exchange>
             result.contentRange = header(head, "content-range");
             bodyStart = end + 4;
         }
+        if (!result.firstBodyByte && received.size() > bodyStart)
+            result.firstBodyByte = std::chrono::steady_clock::now();
         if (received.size() - bodyStart > kLargestBody)
             return finish(u"the answer is longer than a clip can be"_s);
         const bool whole = request.method == "HEAD" ||

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 
 class QObject;
 
@@ -34,6 +35,8 @@ struct HttpFetch
         QByteArray contentRange;
         QByteArray body;
         QString error;
+        // When the first byte of the body arrived; unset without a body.
+        std::optional<std::chrono::steady_clock::time_point> firstBodyByte;
     };
 
     // Starts the request; `done` runs once, from the event loop, unless

@@ -223,7 +223,7 @@ void SimulatedCastDevice::fetch(const std::shared_ptr<Load> &load, qint64 offset
     const QByteArray range = offset == 0 ? "bytes=0-1" : "bytes=" + QByteArray::number(offset) + '-';
     const HttpFetch::Request request{load->url, "GET", range, kUserAgent, fetchFrom};
     HttpFetch::start(this, request, [this, load, range, offset](const HttpFetch::Result &answer) {
-        const Fetch got{range, answer.status, answer.contentRange, answer.body};
+        const Fetch got{range, answer.status, answer.contentRange, answer.body, answer.firstBodyByte};
         fetches << got;
         emitEvent({.kind = Event::Kind::Fetched, .url = load->url.toString(), .fetch = got});
         load->clip += got.body;

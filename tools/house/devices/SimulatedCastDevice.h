@@ -55,6 +55,7 @@ public:
         int status = 0;          // the HTTP status, 0 when no response came
         QByteArray contentRange; // as the server sent it
         QByteArray body;
+        std::optional<std::chrono::steady_clock::time_point> firstBodyByte;
     };
 
     struct Event

@@ -272,7 +272,7 @@ void SimulatedSonosPlayer::startClip()
     const HttpFetch::Request head{QUrl(url), "HEAD", {}, kUserAgent, fetchFrom};
     // Fetches end with the server socket that they run beside.
     HttpFetch::start(&m_server, head, [this, generation, url](const HttpFetch::Result &answer) {
-        const Fetch got{"HEAD", answer.status, 0, answer.contentLength};
+        const Fetch got{"HEAD", answer.status, 0, answer.contentLength, {}};
         fetches.append(got);
         emitEvent({.kind = Event::Kind::Fetched, .url = url, .fetch = got});
         if (generation != m_clipGeneration)
@@ -281,7 +281,8 @@ void SimulatedSonosPlayer::startClip()
             return clipFetched(generation, url, {}, {});
         const HttpFetch::Request get{QUrl(url), "GET", {}, kUserAgent, fetchFrom};
         HttpFetch::start(&m_server, get, [this, generation, url](const HttpFetch::Result &body) {
-            clipFetched(generation, url, {"GET", body.status, body.body.size(), body.contentLength},
+            clipFetched(generation, url,
+                        {"GET", body.status, body.body.size(), body.contentLength, body.firstBodyByte},
                         body.body);
         });
     });

@@ -63,6 +63,7 @@ public:
         int status = 0; // 0 when no HTTP answer came
         qint64 bytes = 0;
         qint64 declaredLength = -1; // Content-Length of the answer, -1 when absent
+        std::optional<std::chrono::steady_clock::time_point> firstBodyByte;
     };
 
     // Requests read and not yet answered, across every player that shares it.
