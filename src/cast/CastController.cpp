@@ -187,6 +187,10 @@ std::optional<QString> CastController::transportId(const QString &payload)
 
 void CastController::onEncrypted()
 {
+    // Small messages, each one waited for: unsent, Nagle's algorithm holds the
+    // LOAD that follows the transport's CONNECT until the device's delayed
+    // acknowledgement of it, some 40 ms on Linux.
+    m_conn->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     send(platformReceiverId, connectionNamespace, connectPayload);
     ++m_requestID;
     send(platformReceiverId, receiverNamespace,
