@@ -6,12 +6,12 @@
 #include "hotkey/HotkeyManager.h"
 #include "hotkey/KeyEventSource.h"
 #include "model/SpeakerStore.h"
+#include "support/EventLoopWait.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -20,16 +20,6 @@ using namespace pealix;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-template <typename Condition> bool waitUntil(Condition done)
-{
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    watchdog.start(10000);
-    while (!done() && watchdog.isActive())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    return done();
-}
 
 // A discovery that finds `found` once the test opens `gate`, counting its scans.
 QCoro::Task<QList<Speaker>> discoverWhenOpened(net::OneShot<QList<Speaker>> gate, int *scans, double)
@@ -56,7 +46,6 @@ TEST(AppDelegate, ChordRecordsAndSendsToTheSpeakersEnabledWhenEachTaskRuns)
 
     net::OneShot<QList<Speaker>> scanDone;
     int scans = 0;
-    int hotkeysMade = 0;
     auto *recorder = new test::FakeRecorder;
     recorder->clipPath = QCoreApplication::applicationFilePath(); // never served: no speaker at release
     recorder->clipSeconds = 0.5;
@@ -69,31 +58,25 @@ TEST(AppDelegate, ChordRecordsAndSendsToTheSpeakersEnabledWhenEachTaskRuns)
     parts.broadcaster.recorder.reset(recorder);
     parts.broadcaster.holdPadding = std::chrono::milliseconds(100);
     parts.broadcaster.localAddressFor = [](const QHostAddress &) { return std::optional(u"127.0.0.1"_s); };
-    parts.makeHotkey = [&hotkeysMade](const HotkeyConfig &config) {
-        ++hotkeysMade;
+    parts.makeHotkey = [](const HotkeyConfig &config) {
         return std::make_unique<HotkeyManager>(config, std::vector<std::unique_ptr<KeyEventSource>>());
     };
     AppDelegate app(std::move(parts));
     Broadcaster &broadcaster = app.broadcaster();
-    EXPECT_EQ(hotkeysMade, 0);
     app.launch();
-    EXPECT_EQ(&app.hotkey(), &app.hotkey());
-    EXPECT_EQ(hotkeysMade, 1);
-    EXPECT_EQ(app.hotkey().config(), chord);
     EXPECT_EQ(scans, 1);
-    EXPECT_TRUE(app.speakers().isScanning());
 
     // Chord down and up before the scan has found anything: nothing is enabled yet.
     app.hotkey().handle({49, HotkeyConfig::Control, 0}, true);
-    ASSERT_TRUE(waitUntil([&] { return broadcaster.status().kind == Broadcaster::Status::Kind::Recording; }));
+    ASSERT_TRUE(test::processEventsUntil(
+        [&] { return broadcaster.status().kind == Broadcaster::Status::Kind::Recording; }));
     app.hotkey().handle({49, HotkeyConfig::Control, 0}, false);
-    ASSERT_TRUE(waitUntil([&] { return !broadcaster.lastError().isNull(); }));
+    ASSERT_TRUE(test::processEventsUntil([&] { return !broadcaster.lastError().isNull(); }));
     EXPECT_EQ(broadcaster.lastError(), Broadcaster::noSpeakersText);
-    EXPECT_EQ(broadcaster.status(), Broadcaster::Status::idle());
 
     // Once the scan has found the kitchen, the next press reads it.
     scanDone.complete({kitchen});
-    ASSERT_TRUE(waitUntil([&] { return !app.speakers().isScanning(); }));
+    ASSERT_TRUE(test::processEventsUntil([&] { return !app.speakers().isScanning(); }));
     broadcaster.clearLastError();
     recorder->clipPath = dir.filePath(u"clip.m4a"_s);
     QFile clip(recorder->clipPath);
@@ -103,14 +86,12 @@ TEST(AppDelegate, ChordRecordsAndSendsToTheSpeakersEnabledWhenEachTaskRuns)
     QObject::connect(&broadcaster, &Broadcaster::statusChanged, [&] { seen << broadcaster.status(); });
     app.hotkey().handle({49, HotkeyConfig::Control, 0}, true);
     app.hotkey().handle({49, HotkeyConfig::Control, 0}, false);
-    ASSERT_TRUE(waitUntil([&] { return seen.size() == 3; }));
+    ASSERT_TRUE(test::processEventsUntil([&] { return seen.size() == 3; }));
     EXPECT_EQ(seen, (QList<Broadcaster::Status>{Broadcaster::Status::recording(),
                                                 Broadcaster::Status::broadcasting(u"1 speaker"_s),
                                                 Broadcaster::Status::idle()}));
     EXPECT_TRUE(broadcaster.lastError().isNull());
-    ASSERT_EQ(broadcaster.deliveries().size(), 1);
-    EXPECT_EQ(broadcaster.deliveries().first().speaker, kitchen);
-    EXPECT_EQ(broadcaster.deliveries().first().outcome, Delivery::Outcome::NoAnswer);
+    EXPECT_EQ(broadcaster.deliveries(), (QList<Delivery>{{kitchen, Delivery::Outcome::NoAnswer, {}}}));
     EXPECT_EQ(scans, 1);
 }
 
