@@ -53,23 +53,6 @@ protected:
 
 } // namespace
 
-TEST_F(CastControllerTest, FullSessionSendsExactMessagesAndClosesAfterTheHold)
-{
-    // The first application has no transport id yet; the second one's is used.
-    device.onLaunch = {status(uR"([{"appId":"X"},{"appId":"CC1AD845","transportId":"web-7"}])"_s)};
-    ASSERT_EQ(finish(controller->prepare(speaker)), true);
-
-    // A quote in the URL goes in unescaped.
-    const QString url = uR"(http://127.0.0.1:8080/cl"ip.m4a)"_s;
-    auto play = controller->play(url, 0.2);
-    ASSERT_TRUE(waitUntil([&play] { return play.isReady(); }));
-    ASSERT_TRUE(waitUntil([this] { return device.peerClosed(); }));
-    EXPECT_EQ(device.received, QStringList({connectTo(u"receiver-0"_s), launch, connectTo(u"web-7"_s),
-                                            load(u"web-7"_s, url)}));
-    // LOAD reaches the device a little after it is sent, so allow for that transit.
-    EXPECT_GE(device.closedAtMs - device.lastFrameAtMs, 1200 - 50);
-}
-
 TEST_F(CastControllerTest, OnlyTheFirstTransportIdCountsGarbageIsIgnoredAndEveryPingIsAnswered)
 {
     // Invalid UTF-8 where the JSON needs a value: repaired to U+FFFD, then not JSON.
@@ -172,11 +155,7 @@ TEST(CastControllerTransportId, ShapeRules)
     const std::pair<const char *, std::optional<QString>> rows[] = {
         {R"({"status":{"applications":[{"transportId":"a"},{"transportId":"b"}]}})", "a"},
         {R"({"status":{"applications":[{},{"transportId":1},{"transportId":"b"}]}})", "b"},
-        {R"({"type":"MEDIA_STATUS","status":{"applications":[{"transportId":""}]}})", ""},
         {R"({"status":{"applications":[]}})", std::nullopt},
-        {R"({"status":{"applications":[{"transportId":"a"},3]}})", std::nullopt},
-        {R"({"status":{"applications":{"transportId":"a"}}})", std::nullopt},
-        {R"({"status":[{"applications":[{"transportId":"a"}]}]})", std::nullopt},
         {R"({"status":{"applications":[{"transportId":"a"}]})", std::nullopt},
         // Only the default media receiver's id, or one whose application is not named, is ours.
         {R"({"status":{"applications":[{"appId":"E8C28D3C","isIdleScreen":true,"transportId":"idle"},)"
@@ -186,7 +165,6 @@ TEST(CastControllerTransportId, ShapeRules)
          std::nullopt},
         {R"({"status":{"applications":[{"appId":"E8C28D3C","transportId":"other"}]}})", std::nullopt},
         {R"({"status":{"applications":[{"isIdleScreen":true,"transportId":"idle"}]}})", std::nullopt},
-        {R"({"status":{"applications":[{"appId":null,"transportId":"other"}]}})", std::nullopt},
         {R"({"status":{"applications":[{"appId":"CC1AD845","isIdleScreen":false,"transportId":"web"}]}})",
          "web"},
     };

@@ -23,7 +23,8 @@ void PrintTo(const DeviceReply &reply, std::ostream *out)
 
 namespace {
 
-const QString url = u"http://127.0.0.1:9/clip.m4a"_s;
+// A quote in the URL goes into the LOAD as JSON escapes it, nothing more.
+const QString url = uR"(http://127.0.0.1:9/cl"ip.m4a)"_s;
 
 // A media message from the receiver application "web-1".
 Device::Step media(const QString &payload)
@@ -42,6 +43,13 @@ Speaker speakerAt(const Device &device)
 {
     return Speaker{u"cast:x"_s,    SpeakerKind::Chromecast, u"x"_s,
                    u"127.0.0.1"_s, device.serverPort(),     std::nullopt};
+}
+
+// A device that brings up the media receiver "web-1" as soon as it is asked to, then sends `then`.
+void startWithReceiver(Device &device, const QList<Device::Step> &then = {})
+{
+    ASSERT_TRUE(device.start());
+    device.onLaunch = QList{Device::receiverStatus('[' + Device::mediaReceiverApp(u"web-1"_s) + ']')} + then;
 }
 
 } // namespace
@@ -75,6 +83,8 @@ TEST(CastPlayTest, IdleScreenFirstThenTheMediaReceiverFetchesPlaysAndFinishesThe
     ASSERT_EQ(finish(controller.prepare(speakerAt(device))), true);
     EXPECT_EQ(finish(controller.play(clipUrl, 0.5)), DeviceReply::accepted());
     ASSERT_TRUE(waitUntil([&device] { return device.peerClosed() && device.idleReason == u"FINISHED"_s; }));
+    // Held for the clip and the padding after the LOAD, which arrives a little after it is sent.
+    EXPECT_GE(device.closedAtMs - device.lastFrameAtMs, 500 + 1000 - 50);
 
     EXPECT_EQ(device.received, QStringList({connectTo(u"receiver-0"_s), launch, connectTo(u"web-9"_s),
                                             load(u"web-9"_s, clipUrl)}));
@@ -113,10 +123,6 @@ TEST(CastPlayTest, PlayReturnsWhatTheReceiverSaidToTheLoad)
          {},
          {media(uR"({"type":"LOAD_CANCELLED"})"_s)},
          DeviceReply::refused(u"LOAD_CANCELLED"_s)},
-        {"invalid request",
-         {},
-         {media(uR"({"type":"INVALID_REQUEST","requestId":2,"reason":"INVALID_COMMAND"})"_s)},
-         DeviceReply::refused(u"INVALID_REQUEST"_s)},
         {"a refusal of another request", {}, {media(uR"({"type":"LOAD_FAILED","requestId":7})"_s)}, none},
         {"playing, on the receiver namespace",
          {},
@@ -128,9 +134,7 @@ TEST(CastPlayTest, PlayReturnsWhatTheReceiverSaidToTheLoad)
     for (const Row &row : rows) {
         SCOPED_TRACE(row.situation);
         Device device;
-        ASSERT_TRUE(device.start());
-        device.onLaunch =
-            Steps{Device::receiverStatus('[' + Device::mediaReceiverApp(u"web-1"_s) + ']')} + row.beforeLoad;
+        startWithReceiver(device, row.beforeLoad);
         device.onLoad = row.onLoad;
         CastController controller;
         controller.setTimings({60s, 200ms});
@@ -142,36 +146,12 @@ TEST(CastPlayTest, PlayReturnsWhatTheReceiverSaidToTheLoad)
     }
 }
 
-// A receiver that cannot reach the clip says LOAD_FAILED, and the session ends then.
-TEST(CastPlayTest, AClipTheReceiverCannotFetchIsRefused)
-{
-    PEALIX_REQUIRE(!Device::tlsDir().isEmpty(), "openssl made no certificate");
-    QTcpServer closed; // a port where nothing listens any more
-    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
-    const QString unreachable = u"http://127.0.0.1:%1/clip.m4a"_s.arg(closed.serverPort());
-    closed.close();
-
-    Device device;
-    ASSERT_TRUE(device.start());
-    device.onLaunch = {Device::receiverStatus('[' + Device::mediaReceiverApp(u"web-1"_s) + ']')};
-    device.fetchOnLoad = true;
-    CastController controller;
-    ASSERT_EQ(finish(controller.prepare(speakerAt(device))), true);
-    EXPECT_EQ(finish(controller.play(unreachable, 600)), DeviceReply::refused(u"LOAD_FAILED"_s));
-    EXPECT_TRUE(waitUntil([&device] { return device.peerClosed(); }));
-    ASSERT_EQ(device.fetches.size(), 1);
-    EXPECT_EQ(device.fetches[0].status, 0);
-    EXPECT_EQ(device.playerState, u"IDLE"_s);
-    EXPECT_EQ(device.idleReason, u"ERROR"_s);
-}
-
 // close() while a long clip is held: the caller resumes at once, not after the clip.
 TEST(CastPlayTest, CloseDuringPlayEndsTheHoldAtOnce)
 {
     PEALIX_REQUIRE(!Device::tlsDir().isEmpty(), "openssl made no certificate");
     Device device;
-    ASSERT_TRUE(device.start());
-    device.onLaunch = {Device::receiverStatus('[' + Device::mediaReceiverApp(u"web-1"_s) + ']')};
+    startWithReceiver(device);
     CastController controller;
     ASSERT_EQ(finish(controller.prepare(speakerAt(device))), true);
     EXPECT_TRUE(controller.isPrepared());

@@ -62,20 +62,6 @@ TEST(CastProtocol, DecodeToleratesEveryDeviation)
     };
     for (const auto &[what, bytes, expected] : rows)
         EXPECT_EQ(CastProtocol::decode(bytes), expected) << what;
-
-    // Every prefix of a valid body yields prefixes of its fields, and random bytes decode harmlessly.
-    std::mt19937 rng(7);
-    const QByteArray valid = body(reference);
-    for (int round = 0; round < 2000; ++round) {
-        const Message m = CastProtocol::decode(valid.left(round % (valid.size() + 1)));
-        EXPECT_TRUE(reference.source.startsWith(m.source) &&
-                    reference.destination.startsWith(m.destination) &&
-                    reference.namespace_.startsWith(m.namespace_) && reference.payload.startsWith(m.payload))
-            << round;
-        QByteArray garbage(round % 64, Qt::Uninitialized);
-        std::generate(garbage.begin(), garbage.end(), rng);
-        (void)CastProtocol::decode(garbage);
-    }
 }
 
 TEST(CastProtocol, RandomMessagesSurviveEncodingAndAnySplitOfTheStream)
