@@ -73,37 +73,6 @@ protected:
     QByteArray m_clip;
 };
 
-TEST_F(ClipServerPeersTest, OnlyListedAddressesAreAnsweredIpv4MappedOnesInTheirIpv4Form)
-{
-    const quint16 port = serve(1000);
-    // Mapped and plain forms listed; the dual-stack listener sees every IPv4 client mapped.
-    m_server->setAllowedPeers({QHostAddress(u"::ffff:127.0.0.5"_s), loopback(6)});
-    const struct
-    {
-        const char *situation;
-        QHostAddress from;
-        bool answered;
-    } rows[] = {
-        {"listed in mapped form", loopback(5), true},
-        {"listed in IPv4 form", loopback(6), true},
-        {"loopback itself, not listed", loopback(1), false},
-        {"a stranger", loopback(7), false},
-    };
-    for (const auto &row : rows) {
-        const std::optional<QByteArray> reply = QCoro::waitFor(fetchFrom(port, row.from));
-        ASSERT_TRUE(reply) << row.situation;
-        if (row.answered)
-            EXPECT_TRUE(reply->startsWith("HTTP/1.1 200 OK\r\n") && reply->endsWith(m_clip)) << row.situation;
-        else
-            EXPECT_EQ(*reply, QByteArray()) << row.situation; // closed before a byte of an answer
-    }
-    EXPECT_EQ(m_server->completedFetches(), QList<QHostAddress>({loopback(5), loopback(6)}));
-
-    // An empty list lets everyone in again, for connections made afterwards.
-    m_server->setAllowedPeers({});
-    EXPECT_TRUE(QCoro::waitFor(fetchFrom(port, loopback(7)))->endsWith(m_clip));
-}
-
 TEST_F(ClipServerPeersTest, PeersToldOneByOneAreTheOnlyOnesAnsweredAndNobodyBeforeTheFirst)
 {
     const quint16 port = serve(1000);
