@@ -67,21 +67,15 @@ TEST_F(PreferencesTest, ValuesOfAnotherTypeReadAsDefaultsAndAreNotRewritten)
     const QByteArray files[] = {
         "[General]\nhotkey=ctrl+alt\nannouncementVolume=loud\nrestoreAfterClip=maybe\n"
         "enabledSpeakerIDs=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x5)\n",
-        "[General]\nannouncementVolume=99999999999\n",
-        QByteArray(4096, '\x9c'), // garbage
+        "[General]\nannouncementVolume=99999999999\n", QByteArray(4096, '\x9c'), // garbage
     };
     for (const QByteArray &contents : files) {
         writeFile(contents);
         expectDefaults();
         EXPECT_EQ(readFile(), contents);
     }
-    for (const QByteArray &chord : {QByteArray("{\"keyCode\":50}"), QByteArray("\xff\xfe garbage"),
-                                    QByteArray("{\"keyCode\":-3,\"modifiers\":256}")}) {
-        open()->write(Preferences::HotkeyKey, chord);
-        EXPECT_EQ(open()->hotkey(), HotkeyConfig{}) << chord.constData();
-    }
-    writeFile("[General]\nannouncementVolume=-5\n");
-    EXPECT_EQ(open()->announcementVolume(), -5); // clamping belongs to the player side
+    open()->write(Preferences::HotkeyKey, QByteArray("{\"keyCode\":50}"));
+    EXPECT_EQ(open()->hotkey(), HotkeyConfig{});
 }
 
 TEST_F(PreferencesTest, AnUnreadableFileGivesDefaults)
