@@ -2,6 +2,7 @@
 // virtual microphone (see pulse-fixture.sh) comes out of the clip at its own
 // pitch, which it would not if the microphone ran at another rate than the
 // file declares, and the clip is the user's alone.
+#include "audio/AudioPowerMeter.h"
 #include "audio/AudioRecorder.h"
 #include "recorder/M4aProbe.h"
 
@@ -90,16 +91,26 @@ protected:
     const QString m_tone = m_dir.filePath(u"tone.wav"_s);
 };
 
-TEST_F(RecordedClipTest, AToneComesOutAtItsOwnPitchInAFileOnlyTheUserCanRead)
+TEST_F(RecordedClipTest, AToneComesOutAtItsOwnPitchAndLevelInAFileOnlyTheUserCanRead)
 {
     const mode_t previousUmask = ::umask(022);
     AudioRecorder recorder;
     ASSERT_FALSE(recorder.start());
+    // The meter as the broadcaster reads it, every 60 ms.
+    AudioCaptureSession *session = recorder.recorder();
+    float loudest = AudioPowerMeter::silenceFloor;
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, session, [&] {
+        session->updateMeters();
+        loudest = std::max(loudest, session->averagePower(0));
+    });
+    ticks.start(60);
     ASSERT_TRUE(playToneIntoMicrophone());
-    // The end of the tone passes through the sound server before the stop.
-    QTimer settle;
-    settle.start(300);
-    QSignalSpy(&settle, &QTimer::timeout).wait(1000);
+    EXPECT_GT(loudest, -40.0f);
+    // Long enough for the end of the tone to pass through the sound server.
+    for (int i = 0; i < 10; ++i)
+        QSignalSpy(&ticks, &QTimer::timeout).wait(1000);
+    EXPECT_EQ(session->averagePower(0), AudioPowerMeter::silenceFloor);
     const auto clip = recorder.stop();
     ::umask(previousUmask);
     ASSERT_TRUE(clip);
