@@ -1,6 +1,6 @@
 // "Start Pealix when I log in": the entry in the XDG autostart folder, read
-// back by the programs a desktop session uses (GLib's launcher, the desktop
-// entry validator), and the Speakers tab's check box that stands for it.
+// back by the programs a desktop session uses (GLib's launcher,
+// desktop-file-validate), and the Speakers tab's check box that stands for it.
 #include "ui/AutostartEntry.h"
 #include "model/Preferences.h"
 #include "model/SpeakerStore.h"
@@ -74,12 +74,16 @@ TEST(AutostartEntry, SessionStartsTheProgramWhereverItLives)
     {
         const char *situation;
         QString folder;
+        QByteArray execLine; // empty: GLib's launcher must start the program
     } rows[] = {
-        {"installed like a package", u"usr/bin"_s},
-        {"a folder name with spaces", u"My Programs/Pealix build"_s},
-        {"quotes, dollar and backtick", u"it's \"$HOME\" `id`"_s},
-        {"backslash, ampersand, semicolon and a hash", u"a\\b & c; #1 ~(x)"_s},
-        {"letters beyond ASCII", u"Programme/Süßes Ö"_s},
+        {"installed like a package", u"usr/bin"_s, {}},
+        {"a folder name with spaces", u"My Programs/Pealix build"_s, {}},
+        {"quotes, dollar and backtick", u"it's \"$HOME\" `id`"_s, {}},
+        {"backslash, ampersand, semicolon and a hash", u"a\\b & c; #1 ~(x)"_s, {}},
+        {"letters beyond ASCII", u"Programme/Süßes Ö"_s, {}},
+        // GLib looks for the program before it turns "%%" back into "%", so a
+        // percent sign is checked by desktop-file-validate alone.
+        {"a percent sign, which is no field code", u"100% Pealix"_s, "\nExec=\"%1/100%% Pealix/pealix\"\n"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.situation);
@@ -91,11 +95,14 @@ TEST(AutostartEntry, SessionStartsTheProgramWhereverItLives)
         AutostartEntry entry(dir.filePath(u"autostart"_s), program);
         ASSERT_TRUE(entry.setEnabled(true));
         EXPECT_TRUE(entry.isEnabled());
-        EXPECT_EQ(entry.filePath(), dir.filePath(u"autostart/org.pealix.Pealix.desktop"_s));
-
         int status = 0;
         const QString report = run(u"desktop-file-validate"_s, {entry.filePath()}, &status);
         EXPECT_EQ(status, 0) << report.toStdString();
+        if (!row.execLine.isEmpty()) {
+            EXPECT_TRUE(
+                readAll(entry.filePath()).contains(QString::fromUtf8(row.execLine).arg(dir.path()).toUtf8()));
+            continue;
+        }
         // GLib's launcher is what GNOME's session starts autostart entries with.
         const QString launched = run(u"gio"_s, {u"launch"_s, entry.filePath()}, &status);
         ASSERT_EQ(status, 0) << launched.toStdString();
@@ -104,31 +111,35 @@ TEST(AutostartEntry, SessionStartsTheProgramWhereverItLives)
     }
 }
 
-TEST(AutostartEntry, PathsAnExecLineCannotCarryMakeNoEntry)
+TEST(AutostartEntry, WhatCannotBeWrittenSafelyMakesNoEntry)
 {
-    QTemporaryDir dir;
     EXPECT_EQ(AutostartEntry::contents(QString()), std::nullopt);
-    for (const QString &program : {u"/opt/pe\nalix"_s, u"/opt/pe\talix"_s, u"/opt/pealix\r"_s}) {
-        AutostartEntry entry(dir.path(), program);
-        EXPECT_FALSE(entry.setEnabled(true)) << program.toStdString();
-        EXPECT_FALSE(QFile::exists(entry.filePath()));
+    const struct
+    {
+        const char *situation;
+        QString program;
+        bool folderIsAFile = false;
+    } rows[] = {
+        {"a line break in the path", u"/opt/pe\nalix"_s},
+        {"a tab in the path", u"/opt/pe\talix"_s},
+        {"a carriage return in the path", u"/opt/pealix\r"_s},
+        {"a file where the folder must go", u"/usr/bin/pealix"_s, true},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.situation);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(u"autostart"_s);
+        if (row.folderIsAFile) {
+            ASSERT_TRUE(writeFile(folder, "not a folder"));
+        }
+        AutostartEntry entry(folder, row.program);
+        EXPECT_FALSE(entry.setEnabled(true));
         EXPECT_FALSE(entry.isEnabled());
+        EXPECT_FALSE(QFile::exists(entry.filePath()));
+        if (row.folderIsAFile) {
+            EXPECT_EQ(readAll(folder), "not a folder");
+        }
     }
-}
-
-// GLib looks for the program before it turns "%%" back into "%", so a
-// percent sign is checked against the specification's validator alone.
-TEST(AutostartEntry, PercentSignIsNotAFieldCode)
-{
-    QString missing;
-    PEALIX_REQUIRE(test::havePrograms({u"desktop-file-validate"_s}, &missing), "needs desktop-file-validate");
-    QTemporaryDir dir;
-    AutostartEntry entry(dir.path(), u"/opt/100% Pealix/pealix"_s);
-    ASSERT_TRUE(entry.setEnabled(true));
-    EXPECT_TRUE(readAll(entry.filePath()).contains("\nExec=\"/opt/100%% Pealix/pealix\"\n"));
-    int status = 0;
-    const QString report = run(u"desktop-file-validate"_s, {entry.filePath()}, &status);
-    EXPECT_EQ(status, 0) << report.toStdString();
 }
 
 TEST(AutostartEntry, ReplacesTheWholeEntryAndRemovesIt)
@@ -143,7 +154,6 @@ TEST(AutostartEntry, ReplacesTheWholeEntryAndRemovesIt)
     ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
     ASSERT_TRUE(entry.setEnabled(true));
     EXPECT_EQ(reader.readAll(), stale);
-    EXPECT_EQ(readAll(entry.filePath()), *AutostartEntry::contents(u"/usr/bin/pealix"_s));
     EXPECT_TRUE(readAll(entry.filePath()).contains("\nExec=/usr/bin/pealix\n"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
               QStringList{u"org.pealix.Pealix.desktop"_s});
@@ -153,17 +163,6 @@ TEST(AutostartEntry, ReplacesTheWholeEntryAndRemovesIt)
     EXPECT_FALSE(entry.isEnabled());
     // Already gone is what was asked for.
     EXPECT_TRUE(entry.setEnabled(false));
-}
-
-TEST(AutostartEntry, AFolderThatCannotBeMadeLeavesNoEntry)
-{
-    QTemporaryDir dir;
-    // "autostart" is a file here, so no folder of that name can be made.
-    ASSERT_TRUE(writeFile(dir.filePath(u"autostart"_s), "not a folder"));
-    AutostartEntry entry(dir.filePath(u"autostart"_s), u"/usr/bin/pealix"_s);
-    EXPECT_FALSE(entry.setEnabled(true));
-    EXPECT_FALSE(entry.isEnabled());
-    EXPECT_EQ(readAll(dir.filePath(u"autostart"_s)), "not a folder");
 }
 
 TEST(AutostartEntry, EntriesTheSessionSkipsAreNotEnabled)
@@ -194,22 +193,6 @@ TEST(AutostartEntry, EntriesTheSessionSkipsAreNotEnabled)
     }
 }
 
-TEST(AutostartEntry, FolderFollowsXdgConfigHome)
-{
-    const QByteArray configHome = qgetenv("XDG_CONFIG_HOME");
-    ASSERT_FALSE(configHome.isEmpty()) << "the test main gives every test its own XDG_CONFIG_HOME";
-    EXPECT_EQ(AutostartEntry::defaultFolder(), QString::fromLocal8Bit(configHome) + u"/autostart"_s);
-
-    QTemporaryDir home;
-    const QByteArray oldHome = qgetenv("HOME");
-    qunsetenv("XDG_CONFIG_HOME");
-    qputenv("HOME", home.path().toLocal8Bit());
-    const QString withoutVariable = AutostartEntry::defaultFolder();
-    qputenv("HOME", oldHome);
-    qputenv("XDG_CONFIG_HOME", configHome);
-    EXPECT_EQ(withoutVariable, home.path() + u"/.config/autostart"_s);
-}
-
 namespace {
 
 QCoro::Task<QList<Speaker>> noSpeakers(double)
@@ -225,12 +208,14 @@ TEST(SpeakersTab, LogInCheckBoxWritesRemovesAndFollowsTheEntry)
     Preferences preferences(
         std::make_unique<QSettings>(dir.filePath(u"Pealix.conf"_s), QSettings::IniFormat));
     SpeakerStore store(noSpeakers, noSpeakers, preferences);
-    const QString path = AutostartEntry::defaultFolder() + u"/org.pealix.Pealix.desktop"_s;
+    // Where a desktop session looks: the test main gives every test its own XDG_CONFIG_HOME.
+    const QString path = qEnvironmentVariable("XDG_CONFIG_HOME") + u"/autostart/org.pealix.Pealix.desktop"_s;
+    ASSERT_TRUE(qEnvironmentVariableIsSet("XDG_CONFIG_HOME"));
     QFile::remove(path);
 
-    auto tab = std::make_unique<SpeakersTab>(&store, preferences);
-    tab->show();
-    auto *box = tab->findChild<QCheckBox *>(u"autostartToggle"_s);
+    SpeakersTab tab(&store, preferences);
+    tab.show();
+    auto *box = tab.findChild<QCheckBox *>(u"autostartToggle"_s);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->text(), u"Start Pealix when I log in"_s);
     EXPECT_FALSE(box->isChecked());
@@ -240,9 +225,9 @@ TEST(SpeakersTab, LogInCheckBoxWritesRemovesAndFollowsTheEntry)
     EXPECT_EQ(readAll(path), *AutostartEntry::contents(QCoreApplication::applicationFilePath()));
 
     // Another tool switches it off while the window is closed; opening it again shows that.
-    tab->hide();
+    tab.hide();
     ASSERT_TRUE(writeFile(path, readAll(path) + "Hidden=true\n"));
-    tab->show();
+    tab.show();
     EXPECT_FALSE(box->isChecked());
     // Ticking it writes a fresh entry in place of the switched-off one.
     QTest::mouseClick(box, Qt::LeftButton);
@@ -252,10 +237,4 @@ TEST(SpeakersTab, LogInCheckBoxWritesRemovesAndFollowsTheEntry)
     QTest::mouseClick(box, Qt::LeftButton);
     EXPECT_FALSE(box->isChecked());
     EXPECT_FALSE(QFile::exists(path));
-
-    // A fresh tab reflects the file as it is.
-    ASSERT_TRUE(writeFile(path, *AutostartEntry::contents(u"/usr/bin/pealix"_s)));
-    SpeakersTab again(&store, preferences);
-    again.show();
-    EXPECT_TRUE(again.findChild<QCheckBox *>(u"autostartToggle"_s)->isChecked());
 }
