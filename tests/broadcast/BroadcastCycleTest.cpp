@@ -39,104 +39,90 @@ TEST(BroadcastCycle, OneAnnouncementFromPressToRestore)
     EXPECT_EQ(rig.recorder->powerReadings, readings) << "the meter kept polling after the release";
     EXPECT_TRUE(rig.broadcaster->lastError().isNull());
 
-    // The player fetched the whole clip, played it, and is back where the user left it.
-    const QStringList urls = clipUrls(kitchen);
-    ASSERT_EQ(urls.size(), 1);
-    EXPECT_TRUE(urls.first().startsWith(u"http://127.0.0.1:"_s)) << urls.first().toStdString();
-    ASSERT_EQ(kitchen.fetches.size(), 2);
-    EXPECT_EQ(kitchen.fetches[0].method, "HEAD");
-    EXPECT_EQ(kitchen.fetches[1].method, "GET");
-    EXPECT_EQ(kitchen.fetches[1].bytes, rig.clipBytes.size());
     EXPECT_TRUE(sameSituation(before, kitchen.state()));
     EXPECT_EQ(rig.broadcaster->deliveries(),
               (QList<Delivery>{{speakers.first(), Delivery::Outcome::Played, {}}}));
+    const QStringList urls = clipUrls(kitchen);
+    ASSERT_EQ(urls.size(), 1);
     // The clip server is gone with its broadcast.
     EXPECT_FALSE(portAccepts(QUrl(urls.first()).port()));
 }
 
+// What a failing case may change before the chord is pressed or a saved message tapped.
+struct Attempt
+{
+    BroadcastRig &rig;
+    QList<Speaker> speakers; // at the release
+    QUrl clip;               // a saved message's
+    double duration = 2.0;
+};
+
 TEST(BroadcastCycle, FailuresEndIdleWithTheUsersTextAndNothingPlayed)
 {
-    enum How { Release, SavedMessage };
-    struct Row
+    const auto savedMessageOfLength = [](double length) {
+        return [length](Attempt &a) { a.duration = length; };
+    };
+    const struct
     {
         const char *situation;
-        std::function<void(BroadcastRig &, QList<Speaker> &, QUrl &, double &)> arrange;
-        How how;
+        std::function<void(Attempt &)> arrange;
+        bool savedMessage;
         QString error; // a prefix where the rest is the system's own words
         std::function<void(BroadcasterSetup &)> setup = {};
-    };
-    const Row rows[] = {
-        {"the microphone is refused",
-         [](BroadcastRig &rig, auto &, auto &, auto &) { rig.recorder->granted = false; }, Release,
+    } rows[] = {
+        {"the microphone is refused", [](Attempt &a) { a.rig.recorder->granted = false; }, false,
          Broadcaster::microphoneDeniedText},
         {"the recorder will not start",
-         [](BroadcastRig &rig, auto &, auto &, auto &) {
-             rig.recorder->startError = u"No microphone is available"_s;
-         },
-         Release, Broadcaster::startFailedText + u"No microphone is available"_s},
+         [](Attempt &a) { a.rig.recorder->startError = u"No microphone is available"_s; }, false,
+         Broadcaster::startFailedText + u"No microphone is available"_s},
         {"the recording cannot be finished",
-         [](BroadcastRig &rig, auto &, auto &, auto &) {
-             rig.recorder->clipPath.clear();
-             rig.recorder->failure = u"Cannot move the recording to /run/user/1000/pealix-clip.m4a"_s;
+         [](Attempt &a) {
+             a.rig.recorder->clipPath.clear();
+             a.rig.recorder->failure = u"Cannot move the recording to /run/user/1000/pealix-clip.m4a"_s;
          },
-         Release,
+         false,
          Broadcaster::finishFailedText + u"Cannot move the recording to /run/user/1000/pealix-clip.m4a"_s},
-        {"a brush of the chord",
-         [](BroadcastRig &rig, auto &, auto &, auto &) { rig.recorder->clipSeconds = 0.29; }, Release,
+        {"a brush of the chord", [](Attempt &a) { a.rig.recorder->clipSeconds = 0.29; }, false,
          Broadcaster::tooShortText},
-        {"no speaker selected at the release",
-         [](BroadcastRig &, auto &speakers, auto &, auto &) { speakers.clear(); }, Release,
+        {"no speaker selected at the release", [](Attempt &a) { a.speakers.clear(); }, false,
          Broadcaster::noSpeakersText},
-        {"no address of ours", [](BroadcastRig &, auto &, auto &, auto &) {}, Release,
-         Broadcaster::noAddressText,
+        {"no address of ours", [](Attempt &) {}, false, Broadcaster::noAddressText,
          [](BroadcasterSetup &setup) {
              setup.localAddressFor = [](const QHostAddress &) { return std::nullopt; };
          }},
-        {"the clip deleted before the release",
-         [](BroadcastRig &rig, auto &, auto &, auto &) { QFile::remove(rig.clipPath); }, Release,
+        {"the clip deleted before the release", [](Attempt &a) { QFile::remove(a.rig.clipPath); }, false,
          Broadcaster::serverFailedText},
-        {"a saved message of unknown length",
-         [](BroadcastRig &, auto &, auto &, double &duration) { duration = std::nan(""); }, SavedMessage,
+        {"a saved message of unknown length", savedMessageOfLength(std::nan("")), true,
          Broadcaster::unreadableLengthText},
-        {"a saved message of negative length",
-         [](BroadcastRig &, auto &, auto &, double &duration) { duration = -1; }, SavedMessage,
+        {"a saved message of negative length", savedMessageOfLength(-1), true,
          Broadcaster::unreadableLengthText},
-        {"a saved message of endless length",
-         [](BroadcastRig &, auto &, auto &, double &duration) { duration = INFINITY; }, SavedMessage,
+        {"a saved message of endless length", savedMessageOfLength(INFINITY), true,
          Broadcaster::unreadableLengthText},
         {"a saved message that is not audio",
-         [](BroadcastRig &rig, auto &, QUrl &clip, auto &) {
-             QFile text(rig.dir.filePath(u"Dinner.m4a"_s));
+         [](Attempt &a) {
+             QFile text(a.rig.dir.filePath(u"Dinner.m4a"_s));
              ASSERT_TRUE(text.open(QIODevice::WriteOnly));
              text.write("Dinner is ready, this is not audio\n");
-             clip = QUrl::fromLocalFile(text.fileName());
+             a.clip = QUrl::fromLocalFile(text.fileName());
          },
-         SavedMessage, Broadcaster::unreadableLengthText},
-        {"a saved message that was deleted",
-         [](BroadcastRig &rig, auto &, QUrl &clip, auto &) {
-             clip = QUrl::fromLocalFile(rig.dir.filePath(u"gone.m4a"_s));
-         },
-         SavedMessage, Broadcaster::unreadableLengthText},
+         true, Broadcaster::unreadableLengthText},
     };
-    for (const Row &row : rows) {
+    for (const auto &row : rows) {
         SCOPED_TRACE(row.situation);
         BroadcastRig rig(row.setup);
         FakeSonosPlayer kitchen(QHostAddress::LocalHost);
         FakeCastDevice den;
-        ASSERT_TRUE(den.start());
-        den.onLaunch = {
-            FakeCastDevice::receiverStatus(u"["_s + FakeCastDevice::mediaReceiverApp(u"t-1"_s) + u"]"_s)};
-        QList<Speaker> speakers{sonosSpeaker(kitchen, u"RINCON_K"_s), castSpeaker(den, u"Den"_s)};
-        QUrl clip = QUrl::fromLocalFile(rig.clipPath);
-        double duration = 2.0;
-        const QList<Speaker> pressed = speakers;
-        row.arrange(rig, speakers, clip, duration);
+        ASSERT_TRUE(startReceiver(den));
+        const QList<Speaker> pressed{sonosSpeaker(kitchen, u"RINCON_K"_s), castSpeaker(den, u"Den"_s)};
+        Attempt attempt{rig, pressed, QUrl::fromLocalFile(rig.clipPath)};
+        row.arrange(attempt);
 
-        if (row.how == Release) {
-            ASSERT_TRUE(rig.run(rig.broadcaster->startRecording(pressed)));
-            ASSERT_TRUE(rig.run(rig.broadcaster->stopAndSend(speakers)));
+        if (row.savedMessage) {
+            ASSERT_TRUE(
+                rig.run(rig.broadcaster->broadcast(attempt.clip, attempt.speakers, attempt.duration)));
         } else {
-            ASSERT_TRUE(rig.run(rig.broadcaster->broadcast(clip, speakers, duration)));
+            ASSERT_TRUE(rig.run(rig.broadcaster->startRecording(pressed)));
+            ASSERT_TRUE(rig.run(rig.broadcaster->stopAndSend(attempt.speakers)));
         }
         EXPECT_TRUE(rig.broadcaster->lastError().startsWith(row.error))
             << rig.broadcaster->lastError().toStdString();
@@ -249,9 +235,6 @@ TEST(BroadcastCycle, MeterShowsDecibelsLinearlyFromMinusSixtyToZero)
     };
     for (const auto &[power, level] : rows)
         EXPECT_FLOAT_EQ(Broadcaster::meterLevel(power), level) << power << " dBFS";
-    EXPECT_EQ(Broadcaster::speakerCountText(1), u"1 speaker"_s);
-    EXPECT_EQ(Broadcaster::speakerCountText(2), u"2 speakers"_s);
-    EXPECT_EQ(Broadcaster::speakerCountText(0), u"0 speakers"_s);
 }
 
 } // namespace

@@ -76,6 +76,23 @@ inline Speaker castSpeaker(const FakeCastDevice &device, const QString &name)
             std::nullopt};
 }
 
+// A Cast device that launches the media receiver (transport "t-1") and plays
+// what it is given, fetching it as a real one does.
+inline bool startReceiver(FakeCastDevice &device)
+{
+    device.onLaunch = {
+        FakeCastDevice::receiverStatus(u"["_s + FakeCastDevice::mediaReceiverApp(u"t-1"_s) + u"]"_s)};
+    device.fetchOnLoad = true;
+    device.playMs = 100;
+    return device.start();
+}
+
+// The receiver was launched on `device`: a session opened while the user speaks.
+inline bool awaitReceiver(const FakeCastDevice &device)
+{
+    return waitUntil([&device] { return device.received.contains(connectTo(u"t-1"_s)); });
+}
+
 // A GetZoneGroupState answer with one group: `members` by UUID, the first one coordinating.
 inline QByteArray zoneGroupState(const QList<std::pair<QString, const FakeSonosPlayer *>> &members)
 {
@@ -148,8 +165,7 @@ struct BroadcastRig
         setup.recorder.reset(recorder);
         setup.preferences = &preferences;
         setup.localAddressFor = [](const QHostAddress &) { return std::optional(u"127.0.0.1"_s); };
-        setup.makeSonosControl = [this] {
-            ++sonosControls;
+        setup.makeSonosControl = [] {
             sonos::HttpLimits limits;
             limits.idleTimeout = 1000ms; // a player that hangs costs a second per request
             return SonosControl(limits);
@@ -184,7 +200,6 @@ struct BroadcastRig
     QString clipPath;
     QByteArray clipBytes;
     FakeRecorder *recorder = nullptr; // the broadcaster's, unless the test gave it another
-    int sonosControls = 0;
     std::unique_ptr<Broadcaster> broadcaster;
     QList<Broadcaster::Status> statuses;
 };

@@ -22,24 +22,6 @@ QStringList commands(const FakeSonosPlayer &player)
     return sent;
 }
 
-int count(const QStringList &list, const QString &item)
-{
-    return int(list.count(item));
-}
-
-QString mediaReceiverStatus(const QString &transport)
-{
-    return u"["_s + FakeCastDevice::mediaReceiverApp(transport) + u"]"_s;
-}
-
-// A Cast device that launches the media receiver and plays what it is given.
-void makeReceiver(FakeCastDevice &device)
-{
-    device.onLaunch = {FakeCastDevice::receiverStatus(mediaReceiverStatus(u"t-1"_s))};
-    device.fetchOnLoad = true;
-    device.playMs = 100;
-}
-
 TEST(BroadcastSpeakers, AGroupHearsTheClipOnceThroughItsCoordinatorWhileTheTextCountsBoth)
 {
     BroadcastRig rig;
@@ -55,37 +37,11 @@ TEST(BroadcastSpeakers, AGroupHearsTheClipOnceThroughItsCoordinatorWhileTheTextC
     ASSERT_TRUE(rig.run(rig.broadcaster->broadcast(QUrl::fromLocalFile(rig.clipPath), speakers, 0.5)));
     EXPECT_EQ(rig.statuses, (QList<Broadcaster::Status>{broadcasting(u"2 speakers"_s), idle}));
     EXPECT_EQ(kitchen.actions, QStringList{u"GetZoneGroupState"_s});
-    EXPECT_EQ(count(commands(living), u"Play"_s), 2); // the clip, then the radio again
-    EXPECT_EQ(count(living.actions, u"SetAVTransportURI"_s), 2);
+    EXPECT_EQ(commands(living).count(u"Play"_s), 2); // the clip, then the radio again
+    EXPECT_EQ(living.actions.count(u"SetAVTransportURI"_s), 2);
     EXPECT_TRUE(sameSituation(before, living.state()));
     EXPECT_EQ(rig.broadcaster->deliveries(), (QList<Delivery>{{speakers[0], Delivery::Outcome::Played, {}},
                                                               {speakers[1], Delivery::Outcome::Played, {}}}));
-}
-
-TEST(BroadcastSpeakers, CastAloneUsesTheSessionOpenedWhileSpeakingAndNoSonosControl)
-{
-    BroadcastRig rig;
-    FakeCastDevice den;
-    ASSERT_TRUE(den.start());
-    makeReceiver(den);
-    const QList<Speaker> speakers{castSpeaker(den, u"Den"_s)};
-
-    ASSERT_TRUE(rig.run(rig.broadcaster->startRecording(speakers)));
-    // The session is opened and the receiver launched while the user speaks.
-    ASSERT_TRUE(waitUntil([&] { return den.received.contains(connectTo(u"t-1"_s)); }));
-    ASSERT_TRUE(rig.run(rig.broadcaster->stopAndSend(speakers)));
-
-    EXPECT_EQ(rig.sonosControls, 0);
-    EXPECT_EQ(den.connections, 1);
-    const QStringList loads = den.received.filter(u"\"LOAD\""_s);
-    ASSERT_EQ(loads.size(), 1);
-    EXPECT_TRUE(loads.first().contains(u"http://127.0.0.1:"_s));
-    ASSERT_GE(den.fetches.size(), 2);
-    EXPECT_EQ(den.fetches.first().range, "bytes=0-1");
-    EXPECT_EQ(den.fetchedBytes(), rig.clipBytes.left(2) + rig.clipBytes.mid(2));
-    EXPECT_TRUE(waitUntil([&] { return den.peerClosed(); }));
-    EXPECT_EQ(rig.broadcaster->deliveries(),
-              (QList<Delivery>{{speakers.first(), Delivery::Outcome::Played, {}}}));
 }
 
 TEST(BroadcastSpeakers, VolumeAndRestoreSettingsAsThePlayerSeesThem)
@@ -171,12 +127,11 @@ TEST(BroadcastSpeakers, EachDeviceHoldsTheClipForItsLengthPlusOneSecond)
     FakeSonosPlayer kitchen(QHostAddress::LocalHost);
     kitchen.setState(FakeSonosPlayer::radio(u"PAUSED_PLAYBACK"_s));
     FakeCastDevice den;
-    ASSERT_TRUE(den.start());
-    makeReceiver(den);
+    ASSERT_TRUE(startReceiver(den));
     const QList<Speaker> speakers{sonosSpeaker(kitchen, u"RINCON_K"_s), castSpeaker(den, u"Den"_s)};
 
     ASSERT_TRUE(rig.run(rig.broadcaster->startRecording(speakers)));
-    ASSERT_TRUE(waitUntil([&] { return den.received.contains(connectTo(u"t-1"_s)); }));
+    ASSERT_TRUE(awaitReceiver(den));
     auto release = rig.broadcaster->stopAndSend(speakers);
     qint64 loadAt = -1;
     ASSERT_TRUE(waitUntil([&] {
@@ -204,9 +159,10 @@ TEST(BroadcastSpeakers, EachDeviceHoldsTheClipForItsLengthPlusOneSecond)
 TEST(BroadcastSpeakers, SonosReadsThatCannotChangeWhileTheUserSpeaksAreMadeDuringTheRecording)
 {
     BroadcastRig rig;
-    FakeSonosPlayer kitchen(QHostAddress::LocalHost);
+    FakeSonosPlayer kitchen(QHostAddress::LocalHost), bath(QHostAddress::LocalHost);
     kitchen.setState(FakeSonosPlayer::queue(2, 30s, u"PAUSED_PLAYBACK"_s));
-    const auto before = kitchen.state();
+    bath.setState(FakeSonosPlayer::queue(4, 50s, u"PAUSED_PLAYBACK"_s));
+    const auto before = kitchen.state(), bathBefore = bath.state();
     const Speaker speaker = sonosSpeaker(kitchen, u"RINCON_K"_s);
 
     ASSERT_TRUE(rig.run(rig.broadcaster->startRecording({speaker})));
@@ -215,22 +171,19 @@ TEST(BroadcastSpeakers, SonosReadsThatCannotChangeWhileTheUserSpeaksAreMadeDurin
     std::sort(during.begin() + 1, during.end());
     EXPECT_EQ(during, (QStringList{u"GetZoneGroupState"_s, u"GetMediaInfo"_s, u"GetVolume"_s}));
     ASSERT_TRUE(rig.run(rig.broadcaster->stopAndSend({speaker})));
-    QStringList after = kitchen.actions.mid(3, 5);
-    std::sort(after.begin(), after.begin() + 2);
-    EXPECT_EQ(after, (QStringList{u"GetPositionInfo"_s, u"GetTransportInfo"_s, u"SetAVTransportURI"_s,
-                                  u"SetVolume"_s, u"Play"_s}));
+    // The place in the track is read at the release, where the user left it.
+    QStringList atRelease = kitchen.actions.mid(3, 2);
+    atRelease.sort();
+    EXPECT_EQ(atRelease, (QStringList{u"GetPositionInfo"_s, u"GetTransportInfo"_s}));
     EXPECT_TRUE(sameSituation(before, kitchen.state()));
 
     // Other speakers at the release than at the press: everything is read afresh.
-    FakeSonosPlayer bath(QHostAddress::LocalHost);
-    kitchen.actions.clear();
     ASSERT_TRUE(rig.run(rig.broadcaster->startRecording({speaker})));
-    ASSERT_TRUE(waitUntil([&] { return kitchen.actions.size() == 3; }));
     ASSERT_TRUE(rig.run(rig.broadcaster->stopAndSend({speaker, sonosSpeaker(bath, u"RINCON_B"_s)})));
-    EXPECT_EQ(count(kitchen.actions, u"GetZoneGroupState"_s), 2);
-    EXPECT_EQ(count(kitchen.actions, u"GetMediaInfo"_s), 2);
-    EXPECT_TRUE(bath.actions.contains(u"GetMediaInfo"_s));
+    EXPECT_EQ(kitchen.actions.count(u"GetMediaInfo"_s), 3);
+    EXPECT_EQ(clipUrls(bath).size(), 1);
     EXPECT_TRUE(sameSituation(before, kitchen.state()));
+    EXPECT_TRUE(sameSituation(bathBefore, bath.state()));
 }
 
 TEST(BroadcastSpeakers, TheDeliveryListNamesWhatEachRoomDid)
@@ -246,8 +199,7 @@ TEST(BroadcastSpeakers, TheDeliveryListNamesWhatEachRoomDid)
                                   u"GetTransportInfo"_s, u"SetAVTransportURI"_s})
         attic.behaviour.insert(action, FakeSonosPlayer::Behaviour::Hang);
     FakeCastDevice den, tv;
-    ASSERT_TRUE(den.start() && tv.start());
-    makeReceiver(den);
+    ASSERT_TRUE(startReceiver(den) && tv.start());
     tv.accept = FakeCastDevice::Accept::NeverHandshake;
     const QList<Speaker> speakers{sonosSpeaker(kitchen, u"RINCON_K"_s), castSpeaker(tv, u"TV"_s),
                                   sonosSpeaker(hall, u"RINCON_H"_s), castSpeaker(den, u"Den"_s),
@@ -257,7 +209,7 @@ TEST(BroadcastSpeakers, TheDeliveryListNamesWhatEachRoomDid)
                      [&] { shown << rig.broadcaster->deliveries(); });
 
     ASSERT_TRUE(rig.run(rig.broadcaster->startRecording(speakers)));
-    ASSERT_TRUE(waitUntil([&] { return den.received.contains(connectTo(u"t-1"_s)); }));
+    ASSERT_TRUE(awaitReceiver(den));
     const QDeadlineTimer bound(5000);
     ASSERT_TRUE(rig.run(rig.broadcaster->stopAndSend(speakers)));
     // The hanging attic costs a read's timeout, the source switch's timeout and the hold: under 3 s.
@@ -283,8 +235,7 @@ TEST(BroadcastSpeakers, DuplicatesAndBrokenSpeakerRecordsNeitherCrashNorStopTheO
     BroadcastRig rig;
     FakeSonosPlayer kitchen(QHostAddress::LocalHost);
     FakeCastDevice den;
-    ASSERT_TRUE(den.start());
-    makeReceiver(den);
+    ASSERT_TRUE(startReceiver(den));
     const Speaker good = sonosSpeaker(kitchen, u"RINCON_K"_s);
     const Speaker cast = castSpeaker(den, u"Den"_s);
     const Speaker noHost{u"sonos:RINCON_X"_s, SpeakerKind::Sonos, u"Nowhere"_s, QString(), 1400,
@@ -294,7 +245,7 @@ TEST(BroadcastSpeakers, DuplicatesAndBrokenSpeakerRecordsNeitherCrashNorStopTheO
     const QList<Speaker> speakers{good, cast, good, noHost, cast, noPort};
 
     ASSERT_TRUE(rig.run(rig.broadcaster->startRecording(speakers)));
-    ASSERT_TRUE(waitUntil([&] { return den.received.contains(connectTo(u"t-1"_s)); }));
+    ASSERT_TRUE(awaitReceiver(den));
     ASSERT_TRUE(rig.run(rig.broadcaster->stopAndSend(speakers)));
     EXPECT_EQ(rig.statuses, (QList<Broadcaster::Status>{recording, broadcasting(u"4 speakers"_s), idle}));
     EXPECT_EQ(clipUrls(kitchen).size(), 1);
@@ -325,7 +276,7 @@ TEST(BroadcastSpeakers, OverlappingBroadcastsPutThePlayerBackAsTheUserLeftIt)
     ASSERT_TRUE(rig.run(std::move(first)));
     ASSERT_TRUE(rig.run(std::move(second)));
     EXPECT_EQ(rig.status(), idle);
-    EXPECT_EQ(count(kitchen.actions, u"SetAVTransportURI"_s), 4); // three clips, one way back
+    EXPECT_EQ(kitchen.actions.count(u"SetAVTransportURI"_s), 4); // three clips, one way back
     EXPECT_TRUE(sameSituation(before, kitchen.state()));
 }
 

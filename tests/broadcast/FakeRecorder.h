@@ -25,11 +25,10 @@ public:
     std::optional<QString> startError;
     float power = -30.0f;
 
-    int permissionRequests = 0, starts = 0, stops = 0, powerReadings = 0;
+    int starts = 0, stops = 0, powerReadings = 0;
 
     QCoro::Task<bool> requestPermission() override
     {
-        ++permissionRequests;
         if (permissionAnswer)
             co_return co_await *permissionAnswer;
         co_return granted;

@@ -47,10 +47,7 @@ TEST(SpokenAnnouncement, EveryRoomPlaysWhatWasSaidAndTheSonosPlayersGoBack)
         player->responses.insert(u"GetZoneGroupState"_s, topology);
     const auto livingBefore = living.state(), bathBefore = bath.state();
     FakeCastDevice den;
-    ASSERT_TRUE(den.start());
-    den.onLaunch = {
-        FakeCastDevice::receiverStatus(u"["_s + FakeCastDevice::mediaReceiverApp(u"t-1"_s) + u"]"_s)};
-    den.fetchOnLoad = true;
+    ASSERT_TRUE(startReceiver(den));
     const QList<Speaker> speakers{sonosSpeaker(living, u"RINCON_L"_s), sonosSpeaker(kitchen, u"RINCON_K"_s),
                                   castSpeaker(den, u"Den"_s), sonosSpeaker(bath, u"RINCON_B"_s)};
     float loudest = 0;
@@ -71,15 +68,10 @@ TEST(SpokenAnnouncement, EveryRoomPlaysWhatWasSaidAndTheSonosPlayersGoBack)
     const QByteArray said = clip.readAll();
     EXPECT_GT(audioFileDuration(clip.fileName()).value_or(0), 1.0);
 
-    // Each room fetched all of it: Sonos with HEAD then GET, Cast two bytes first, then the rest.
-    for (const FakeSonosPlayer *player : {&living, &bath}) {
-        ASSERT_EQ(player->fetches.size(), 2);
-        EXPECT_EQ(player->fetches[0].method, "HEAD");
-        EXPECT_EQ(player->fetches[1].bytes, said.size());
-    }
-    EXPECT_TRUE(kitchen.fetches.isEmpty()); // its group's coordinator played for it
-    EXPECT_TRUE(clipUrls(kitchen).isEmpty());
-    EXPECT_EQ(den.fetches.value(0).range, "bytes=0-1");
+    // Each room fetched all of it; the kitchen's group coordinator played for it.
+    for (const FakeSonosPlayer *player : {&living, &bath})
+        EXPECT_EQ(player->fetches.value(player->fetches.size() - 1).bytes, said.size());
+    EXPECT_TRUE(kitchen.fetches.isEmpty());
     EXPECT_EQ(den.fetchedBytes(), said);
 
     EXPECT_TRUE(sameSituation(livingBefore, living.state()));

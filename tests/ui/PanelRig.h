@@ -29,6 +29,15 @@ struct PanelRig
             store.toggle(speaker.id);
     }
 
+    // A message in the Messages folder, as the Messages tab saves it.
+    void saveMessage(const QString &title, const QByteArray &bytes)
+    {
+        QFile file(messagesDir.filePath(title + u".m4a"_s));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        messages.reload();
+    }
+
     bool awaitStatus(Broadcaster::Status::Kind kind)
     {
         return waitUntil([&] { return broadcast.status().kind == kind; });
