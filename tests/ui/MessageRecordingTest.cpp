@@ -71,7 +71,6 @@ TEST(MessageRecording, PendingClipsSurviveOtherRecordingsUntilSaved)
     QTest::mouseClick(record, Qt::LeftButton);
     EXPECT_EQ(record->text(), u"Record"_s);
     ASSERT_TRUE(vm->pendingClip());
-    EXPECT_EQ(vm->pendingClip()->toLocalFile(), vm->pendingPath());
     EXPECT_FALSE(QFile::exists(vm->recordingPath()));
     EXPECT_GT(audioFileDuration(vm->pendingPath()).value_or(0), 0.8);
     EXPECT_TRUE(pendingRow->isVisible());

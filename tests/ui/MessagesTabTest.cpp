@@ -6,9 +6,7 @@
 #include "model/MessageStore.h"
 #include "ui/MessageRecorderVM.h"
 #include "ui/MessagesTab.h"
-#include "ui/UiStyle.h"
 
-#include <QDir>
 #include <QFile>
 #include <QPushButton>
 #include <QTest>
@@ -38,21 +36,15 @@ TEST(MessagesTab, ARecordingThatCannotStartSaysWhyAndStaysOnRecord)
     tab.show();
     auto *record = child<QPushButton>(&tab, "recordButton");
     auto *error = child<QLabel>(&tab, "recordError");
-    EXPECT_EQ(record->text(), u"Record"_s);
     EXPECT_FALSE(error->isVisible());
 
     QTest::mouseClick(record, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return error->isVisible(); }, 5000));
     EXPECT_TRUE(error->text().startsWith(u"Couldn't start recording: "_s)) << error->text().toStdString();
     EXPECT_GT(error->text().size(), u"Couldn't start recording: "_s.size());
-    EXPECT_EQ(error->palette().color(QPalette::WindowText),
-              style::tone(style::TextTone::Error, tab.palette()));
     EXPECT_EQ(record->text(), u"Record"_s);
     EXPECT_FALSE(vm->isRecording());
     EXPECT_FALSE(child(&tab, "pendingRow")->isVisible());
-    // Stop was never offered, so there is nothing to stop and nothing pending.
-    vm->stop();
-    EXPECT_FALSE(vm->pendingClip());
 }
 
 TEST(MessagesTab, ListsSavedMessagesAndDeletesWithoutAsking)

@@ -4,10 +4,7 @@
 // checks that each one shows something.
 #include "PanelRig.h"
 
-#include "hotkey/HotkeyManager.h"
-#include "model/MessageStore.h"
 #include "ui/LevelMeter.h"
-#include "ui/SettingsWindow.h"
 #include "ui/TalkButton.h"
 
 #include <QDir>
@@ -84,27 +81,20 @@ TEST(Screenshots, SettingsTabs)
 {
     for (const Theme &theme : themes()) {
         QApplication::setPalette(theme.palette);
-        TestPreferences prefs;
-        FakeNetwork network;
-        network.sonos = {sonosSpeaker(u"RINCON_1"_s, u"Kitchen"_s, u"192.168.1.20"_s),
-                         sonosSpeaker(u"RINCON_2"_s, u"Living Room"_s, u"192.168.1.21"_s)};
-        network.cast = {castSpeaker(u"tv"_s, u"Living Room TV"_s, u"192.168.1.30"_s)};
-        SpeakerStore store(network.discoverSonos(), network.discoverCast(), prefs.preferences);
-        QTemporaryDir folder;
+        SettingsRig rig;
+        rig.network.sonos = {sonosSpeaker(u"RINCON_1"_s, u"Kitchen"_s, u"192.168.1.20"_s),
+                             sonosSpeaker(u"RINCON_2"_s, u"Living Room"_s, u"192.168.1.21"_s)};
+        rig.network.cast = {castSpeaker(u"tv"_s, u"Living Room TV"_s, u"192.168.1.30"_s)};
         for (const char *title : {"Dinner is ready", "Time for school"}) {
-            QFile file(folder.filePath(QString::fromUtf8(title) + u".m4a"_s));
+            QFile file(rig.messagesDir.filePath(QString::fromUtf8(title) + u".m4a"_s));
             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         }
-        MessageStore messages(folder.path());
-        std::vector<std::unique_ptr<KeyEventSource>> sources;
-        sources.emplace_back(new ScriptedKeySource);
-        HotkeyManager hotkey(prefs.preferences.hotkey(), std::move(sources));
-        hotkey.start();
-        SettingsWindow window(&store, &messages, &hotkey, prefs.preferences);
+        rig.messages.reload();
+        SettingsWindow &window = *rig.window;
         window.open();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !store.isScanning(); }, 5000));
-        store.toggle(u"sonos:RINCON_1"_s);
-        store.toggle(u"cast:tv"_s);
+        ASSERT_TRUE(rig.awaitScanEnd());
+        rig.store.toggle(u"sonos:RINCON_1"_s);
+        rig.store.toggle(u"cast:tv"_s);
         const QString suffix = u"-"_s + QLatin1String(theme.name);
         const char *names[] = {"settings-speakers", "settings-hotkey", "settings-messages", "settings-about"};
         for (int i = 0; i < 4; ++i) {
@@ -113,10 +103,10 @@ TEST(Screenshots, SettingsTabs)
             capture(&window, QLatin1String(names[i]) + suffix);
         }
         // The Speakers tab with nothing found.
-        network.sonos.clear();
-        network.cast.clear();
+        rig.network.sonos.clear();
+        rig.network.cast.clear();
         window.tabs()->setCurrentIndex(0);
-        QCoro::waitFor(store.scan());
+        QCoro::waitFor(rig.store.scan());
         settleLayouts();
         capture(&window, u"settings-speakers-empty"_s + suffix);
     }
@@ -134,12 +124,8 @@ TEST(Screenshots, PanelInEachState)
                 hallSpeaker = sonosSpeaker(hall, u"RINCON_H"_s);
         kitchenSpeaker.name = u"Kitchen"_s;
         hallSpeaker.name = u"Hall"_s;
-        for (const char *title : {"Dinner is ready", "Time for school"}) {
-            QFile file(rig.messagesDir.filePath(QString::fromUtf8(title) + u".m4a"_s));
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(rig.broadcast.clipBytes);
-        }
-        rig.messages.reload();
+        for (const QString &title : {u"Dinner is ready"_s, u"Time for school"_s})
+            rig.saveMessage(title, rig.broadcast.clipBytes);
         auto *talk = rig.find<TalkButton>("talkButton");
         // As the panel's window does: exactly the size its content asks for.
         const auto shoot = [&](const QString &name) {

