@@ -83,17 +83,9 @@ TEST(CastPlayTest, IdleScreenFirstThenTheMediaReceiverFetchesPlaysAndFinishesThe
     ASSERT_EQ(finish(controller.prepare(speakerAt(device))), true);
     EXPECT_EQ(finish(controller.play(clipUrl, 0.5)), DeviceReply::accepted());
     ASSERT_TRUE(waitUntil([&device] { return device.peerClosed() && device.idleReason == u"FINISHED"_s; }));
-    // Held for the clip and the padding after the LOAD, which arrives a little after it is sent.
-    EXPECT_GE(device.closedAtMs - device.lastFrameAtMs, 500 + 1000 - 50);
 
     EXPECT_EQ(device.received, QStringList({connectTo(u"receiver-0"_s), launch, connectTo(u"web-9"_s),
                                             load(u"web-9"_s, clipUrl)}));
-    ASSERT_EQ(device.fetches.size(), 2);
-    EXPECT_EQ(device.fetches[0].range, "bytes=0-1");
-    EXPECT_EQ(device.fetches[0].status, 206);
-    EXPECT_EQ(device.fetches[0].contentRange, "bytes 0-1/5000");
-    EXPECT_EQ(device.fetches[1].range, "bytes=2-");
-    EXPECT_EQ(device.fetches[1].contentRange, "bytes 2-4999/5000");
     EXPECT_EQ(device.fetchedBytes(), clip);
     EXPECT_EQ(device.playerState, u"IDLE"_s);
 }

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <tuple>
 #include <vector>
 
@@ -64,41 +63,23 @@ TEST(CastProtocol, DecodeToleratesEveryDeviation)
         EXPECT_EQ(CastProtocol::decode(bytes), expected) << what;
 }
 
-TEST(CastProtocol, RandomMessagesSurviveEncodingAndAnySplitOfTheStream)
+// Random messages through encode and decode are the fuzz target's; here, a stream
+// with an empty body in it, cut so that every length prefix is split.
+TEST(CastFrameReader, AStreamCutIntoTinyPiecesGivesBackEveryFrame)
 {
-    std::mt19937 rng(20240501);
-    const auto randomString = [&rng] {
-        QString s;
-        for (int i = std::uniform_int_distribution<int>(0, 300)(rng); i > 0; --i) {
-            char32_t c = std::uniform_int_distribution<char32_t>(1, 0x10FFFF)(rng);
-            s.append(QString::fromUcs4(c >= 0xD800 && c <= 0xDFFF ? U"?" : &c, 1));
-        }
-        return s;
-    };
-    std::vector<Message> messages;
+    const std::vector<Message> messages{reference, {}, {u"é𝄞"_s, "d", "n", QString(300, u'x')}, reference};
     QByteArray stream;
-    for (int i = 0; i < 200; ++i) {
-        // An empty body now and then.
-        const Message m =
-            i % 50 == 7 ? Message{} : Message{randomString(), randomString(), randomString(), randomString()};
-        messages.push_back(m);
-        stream += i % 50 == 7 ? QByteArray(4, 0)
-                              : CastProtocol::encode(m.source, m.destination, m.namespace_, m.payload);
+    for (const Message &m : messages)
+        stream += m == Message{} ? QByteArray(4, 0)
+                                 : CastProtocol::encode(m.source, m.destination, m.namespace_, m.payload);
+    CastFrameReader reader;
+    std::vector<Message> seen;
+    for (qsizetype pos = 0; pos < stream.size(); pos += 1 + pos % 3) {
+        reader.append(QByteArrayView(stream).sliced(pos, qMin<qsizetype>(stream.size() - pos, 1 + pos % 3)));
+        while (auto frame = reader.takeFrame())
+            seen.push_back(CastProtocol::decode(*frame));
     }
-    for (int round = 0; round < 20; ++round) {
-        CastFrameReader reader;
-        std::vector<Message> seen;
-        // Small pieces in the first round split every length prefix.
-        const unsigned maxChunk = round == 0 ? 3 : 5000;
-        for (qsizetype pos = 0; pos < stream.size();) {
-            const qsizetype chunk = qMin<qsizetype>(stream.size() - pos, 1 + rng() % maxChunk);
-            reader.append(QByteArrayView(stream).sliced(pos, chunk));
-            pos += chunk;
-            while (auto frame = reader.takeFrame())
-                seen.push_back(CastProtocol::decode(*frame));
-        }
-        ASSERT_EQ(seen, messages) << round;
-    }
+    EXPECT_EQ(seen, messages);
 }
 
 TEST(CastFrameReader, OversizedLengthOverflowsWithoutBuffering)
