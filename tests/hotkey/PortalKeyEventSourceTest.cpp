@@ -23,15 +23,20 @@ namespace {
 
 const QString InterfaceXml = QStringLiteral(PEALIX_PORTAL_XML);
 
-// A private bus and our application's connection to it.
+// A private bus and our application's connection to it, named afresh for
+// each bus: the source names the application once per connection name.
 struct Desktop
 {
-    Desktop() : client(QDBusConnection::connectToBus(bus.address(), u"pealix-under-test"_s)) {}
+    Desktop() : client(QDBusConnection::connectToBus(bus.address(), u"pealix-under-test-%1"_s.arg(++count)))
+    {
+    }
     ~Desktop()
     {
+        const QString name = client.name();
         client = QDBusConnection(QString());
-        QDBusConnection::disconnectFromBus(u"pealix-under-test"_s);
+        QDBusConnection::disconnectFromBus(name);
     }
+    static inline int count = 0;
     bool ready() const { return bus.isRunning() && client.isConnected() && QFile::exists(InterfaceXml); }
 
     test::PrivateSessionBus bus;
@@ -210,6 +215,10 @@ TEST(PortalHotkey, EveryWayOfSayingNoGivesTheProblemText)
         EXPECT_FALSE(rig.manager->isMonitoring()) << what;
         EXPECT_GT(rig.changes, changesAtStart) << what << ": the Hotkey tab must hear of the answer";
         if (portal) {
+            // A session the desktop made is not left behind.
+            EXPECT_TRUE(processEventsUntil([&] {
+                return portal->sessions.empty() || portal->sessions.back().closed;
+            })) << what;
             EXPECT_EQ(portal->violations.join(u"; "_s).toStdString(), "") << what;
         }
     }

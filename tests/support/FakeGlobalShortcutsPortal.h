@@ -8,6 +8,7 @@
 // against the interface file xdg-desktop-portal ships, and plays the desktop
 // when the test says so. Header only: the shared test library has no QtDBus.
 
+#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -64,6 +65,15 @@ public:
     }
     ~FakeGlobalShortcutsPortal() override
     {
+        // A call still on its way (a client's fire-and-forget Close) is queued
+        // for this object by Qt's bus thread with a reference to the
+        // connection. Queued just as the last reference goes, it outlives the
+        // connection, and dropping it in ~QObject answers the caller through
+        // freed memory. So: no more deliveries (unregistering waits for one
+        // being queued), the queued ones dropped while the connection is still
+        // held, and only then the connection goes.
+        m_bus.unregisterObject(Path, QDBusConnection::UnregisterTree);
+        QCoreApplication::removePostedEvents(this);
         const QString name = m_bus.name();
         m_bus = QDBusConnection(QString());
         QDBusConnection::disconnectFromBus(name);
