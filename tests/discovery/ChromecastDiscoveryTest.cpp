@@ -120,7 +120,6 @@ TEST(ChromecastDiscoveryTest, AResolutionThatNeverAnswersEndsTheScanAtTheHardDea
     EXPECT_GE(elapsed, deadlineMs - 20);
     EXPECT_LE(elapsed, deadlineMs + 500);
     EXPECT_EQ(QCoro::waitFor(scan), QList<Speaker>{castSpeaker(u"Den"_s, u"Den"_s, 8009, u"10.0.0.5"_s)});
-    EXPECT_EQ(resolved, (QStringList{"Mute", "Den"}));
 }
 
 } // namespace

@@ -93,7 +93,6 @@ TEST(SpeakerStoreTest, ScansBothAtOnceMergesSortsAndKeepsTheEnabledIdsSaved)
     // Only a list of texts loads.
     const std::pair<QVariant, QSet<QString>> saved[] = {
         {QStringList{"cast:x", "cast:x", "sonos:A"}, {"cast:x", "sonos:A"}},
-        {42, {}},
         {QVariantList{u"cast:x"_s, 7}, {}}};
     for (const auto &[value, loaded] : saved) {
         preferences.back()->write(Preferences::EnabledSpeakerIDsKey, value);
