@@ -3,6 +3,8 @@
 #include "hotkey/KeyEventSource.h"
 #include "hotkey/LocalKeyEventSource.h"
 
+#include "HoldLog.h"
+
 #include <gtest/gtest.h>
 
 using namespace pealix;
@@ -11,25 +13,6 @@ namespace {
 
 constexpr quint32 Grave = 50;
 constexpr quint32 Chord = HotkeyConfig::Option | HotkeyConfig::Command;
-
-// A manager over two key sources of our own windows, whose events the test
-// emits itself; its callbacks write "P" for a press and "R" for a
-// release into `log`.
-struct Rig
-{
-    explicit Rig(HotkeyConfig chord = {})
-    {
-        std::vector<std::unique_ptr<KeyEventSource>> sources;
-        sources.emplace_back(global);
-        sources.emplace_back(local);
-        manager.emplace(chord, std::move(sources));
-        manager->setOnPress([this] { log += 'P'; });
-        manager->setOnRelease([this] { log += 'R'; });
-    }
-    KeyEventSource *global = new LocalKeyEventSource, *local = new LocalKeyEventSource;
-    std::optional<HotkeyManager> manager;
-    std::string log;
-};
 
 void type(KeyEventSource *source, quint32 key, bool pressed, quint64 time = 0)
 {
@@ -55,11 +38,11 @@ TEST(HotkeyManager, MatchingRules)
     };
     // clang-format on
     for (const auto &[what, chord, steps, log, down] : rows) {
-        Rig rig(chord);
+        test::HoldLog rig(chord, {});
         for (const auto &[key, modifiers, pressed] : steps)
-            rig.manager->handle({key, modifiers, 0}, pressed);
+            rig.manager.handle({key, modifiers, 0}, pressed);
         EXPECT_EQ(rig.log, log) << what;
-        EXPECT_EQ(rig.manager->isDown(), down) << what;
+        EXPECT_EQ(rig.manager.isDown(), down) << what;
     }
 }
 
@@ -67,31 +50,31 @@ TEST(HotkeyManager, WatchesWhileStartedEndsAHoldWhereItBeganAndRestartsCleanly)
 {
     // Two sources of our own windows' keys, neither of them global: each may
     // begin a hold, and only the one that began it ends it.
-    Rig rig;
-    KeyEventSource *a = rig.global, *b = rig.local;
+    KeyEventSource *a = new LocalKeyEventSource, *b = new LocalKeyEventSource;
+    test::HoldLog rig(HotkeyConfig::defaultChord(), {a, b});
     type(a, Grave, true); // not watched yet
-    rig.manager->start();
+    rig.manager.start();
     type(a, Grave, true);
     type(b, Grave, false); // a copy of a release from elsewhere
     type(b, Grave, true);
     type(a, Grave, false);
-    rig.manager->stop();
+    rig.manager.stop();
     type(b, Grave, false);
     type(a, Grave, true);
     EXPECT_EQ(rig.log, "PR") << "nothing is watched before start() or after stop()";
 
     // start() during a hold ends it silently; the new chord counts from then on.
-    rig.manager->start();
+    rig.manager.start();
     type(a, Grave, true);
-    rig.manager->setConfig({105, 0});
-    rig.manager->start();
+    rig.manager.setConfig({105, 0});
+    rig.manager.start();
     type(a, Grave, false);
     type(a, Grave, true);
     type(b, 105, true);
     type(b, 105, false);
     EXPECT_EQ(rig.log, "PRPPR");
-    EXPECT_FALSE(rig.manager->isMonitoring());
-    EXPECT_EQ(rig.manager->monitoringProblem(), noGlobalHotkeyProblem())
+    EXPECT_FALSE(rig.manager.isMonitoring());
+    EXPECT_EQ(rig.manager.monitoringProblem(), noGlobalHotkeyProblem())
         << "no source sees other applications";
 }
 

@@ -8,6 +8,8 @@
 #include "support/EventLoopWait.h"
 #include "support/TestEnvironment.h"
 
+#include "HoldLog.h"
+
 #include <QFile>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -74,15 +76,9 @@ TEST(OwnWindowHold, ChordHeldTwoSecondsInOurFocusedWindowWithRepeatsIsOnePressAn
     QObject::connect(x11, &KeyEventSource::keyEvent, [&](const KeyEvent &event, bool pressed) {
         x11SawEscapeRelease = x11SawEscapeRelease || (event.keyCode == Escape && !pressed);
     });
-    std::vector<std::unique_ptr<KeyEventSource>> sources;
-    sources.emplace_back(x11);
-    sources.push_back(std::make_unique<LocalKeyEventSource>());
-    HotkeyManager manager(HotkeyConfig::defaultChord(), std::move(sources));
-    std::string log;
-    manager.setOnPress([&] { log += 'P'; });
-    manager.setOnRelease([&] { log += 'R'; });
-    manager.start();
-    ASSERT_TRUE(manager.isMonitoring()) << manager.monitoringProblem().toStdString();
+    test::HoldLog rig(HotkeyConfig::defaultChord(), {x11, new LocalKeyEventSource});
+    rig.manager.start();
+    ASSERT_TRUE(rig.manager.isMonitoring()) << rig.manager.monitoringProblem().toStdString();
 
     ASSERT_EQ(QProcess::execute(u"xdotool"_s, {u"keydown"_s, u"Alt_L"_s, u"Super_L"_s, u"grave"_s}), 0);
     // The hold itself: two seconds of the event loop running, repeats arriving.
@@ -93,10 +89,10 @@ TEST(OwnWindowHold, ChordHeldTwoSecondsInOurFocusedWindowWithRepeatsIsOnePressAn
     // Escape's release comes after everything else on both connections.
     ASSERT_TRUE(processEventsUntil([&] { return counter.escapeReleased && x11SawEscapeRelease; }));
 
-    EXPECT_EQ(log, "PR");
+    EXPECT_EQ(rig.log, "PR");
     // Otherwise the scenario would not be the one under test.
     EXPECT_GE(counter.gravePresses, 5) << "the window should have seen the key repeat";
-    EXPECT_FALSE(manager.isDown());
+    EXPECT_FALSE(rig.manager.isDown());
 }
 
 } // namespace

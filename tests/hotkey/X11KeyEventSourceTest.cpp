@@ -8,6 +8,8 @@
 #include "support/PrivateSessionBus.h"
 #include "support/TestEnvironment.h"
 
+#include "HoldLog.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -40,7 +42,6 @@ TEST(X11KeyEventSource, ChordHoldsUntilTheKeysReleaseWhateverHasTheFocusAndEvery
     qputenv("DISPLAY", display);   // for xdotool and the other client
     std::vector<quint32> keysDown; // the key code of every press but Escape's
     int escapeReleases = 0;
-    std::string log; // "P" for each press of the chord, "R" for each release
     auto *source = new X11KeyEventSource(display);
     QObject::connect(source, &KeyEventSource::keyEvent, [&](const KeyEvent &event, bool pressed) {
         if (event.keyCode == Escape)
@@ -48,13 +49,9 @@ TEST(X11KeyEventSource, ChordHoldsUntilTheKeysReleaseWhateverHasTheFocusAndEvery
         else if (pressed)
             keysDown.push_back(event.keyCode);
     });
-    std::vector<std::unique_ptr<KeyEventSource>> sources;
-    sources.emplace_back(source);
-    HotkeyManager manager(HotkeyConfig::defaultChord(), std::move(sources));
-    manager.setOnPress([&] { log += 'P'; });
-    manager.setOnRelease([&] { log += 'R'; });
-    manager.start();
-    ASSERT_TRUE(manager.isMonitoring()) << manager.monitoringProblem().toStdString();
+    test::HoldLog rig(HotkeyConfig::defaultChord(), {source});
+    rig.manager.start();
+    ASSERT_TRUE(rig.manager.isMonitoring()) << rig.manager.monitoringProblem().toStdString();
     // Runs these xdotool commands and a tap of Escape; true once the Escape's release has arrived.
     const auto type = [&](const QString &commands) {
         const int before = escapeReleases;
@@ -73,23 +70,23 @@ TEST(X11KeyEventSource, ChordHoldsUntilTheKeysReleaseWhateverHasTheFocusAndEvery
     XSync(x, False);
 
     ASSERT_TRUE(type(u"key grave keydown Alt_L key grave keyup Alt_L"_s));
-    EXPECT_EQ(log, "") << "the key alone, or with Alt only, is no chord";
+    EXPECT_EQ(rig.log, "") << "the key alone, or with Alt only, is no chord";
     // Pressing a key that is already down is what the server's autorepeat sends.
     keysDown.clear();
     ASSERT_TRUE(type(u"keydown Alt_L Super_L grave grave grave grave"_s));
-    EXPECT_EQ(log, "P");
+    EXPECT_EQ(rig.log, "P");
     EXPECT_EQ(keysDown.size(), 6u) << "Alt, Super and four presses of grave should have arrived";
     // Letting go of Super before the key does not end the hold.
     ASSERT_TRUE(type(u"keyup Super_L grave Alt_L"_s));
-    EXPECT_EQ(log, "PR");
+    EXPECT_EQ(rig.log, "PR");
     EXPECT_EQ(source->heldModifiers(), 0u);
 
     // Modifiers held before watching began count: a fresh start asks the server.
     ASSERT_TRUE(type(u"keydown Alt_L Super_L"_s));
-    manager.start();
+    rig.manager.start();
     EXPECT_EQ(source->heldModifiers(), Chord);
     ASSERT_TRUE(type(u"key grave keyup Super_L Alt_L"_s));
-    EXPECT_EQ(log, "PRPR");
+    EXPECT_EQ(rig.log, "PRPR");
     XCloseDisplay(x);
 
     // X keycode (evdev code + 8) and key code: first the keys the Hotkey
