@@ -2,7 +2,6 @@
 #include "support/FakeCastDevice.h"
 #include "support/TestEnvironment.h"
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
@@ -107,15 +106,11 @@ TEST_F(CastControllerTest, HostileDevicesFailPrepareAndEndTheSession)
 
 TEST_F(CastControllerTest, SilentDeviceTimeoutCloseAndDestructionAllResumeTheCaller)
 {
-    // The production timeout counts from the connection start, so it covers TLS.
+    // The timeout counts from the connection start, so it covers TLS.
     Device stalled;
     stalled.accept = Device::Accept::NeverHandshake;
-    pointAt(stalled);
-    controller->setTimings({});
-    QElapsedTimer clock;
-    clock.start();
+    pointAt(stalled, 300ms);
     EXPECT_EQ(finish(controller->prepare(speaker)), false);
-    EXPECT_GE(clock.elapsed(), 6000);
 
     // A prepare still waiting when the controller is closed, and then one when it is destroyed.
     pointAt(device);
