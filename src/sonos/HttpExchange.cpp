@@ -83,7 +83,15 @@ QCoro::Task<HttpResult> httpExchange(QNetworkRequest request, std::optional<QByt
         body->append(raw->readAll());
     };
     QObject::connect(raw, &QNetworkReply::readyRead, raw, take);
-    QTimer::singleShot(limits.totalTimeout, Qt::PreciseTimer, raw, cutOffNow);
+    // The deadline belongs to the reply and goes with it. QTimer::singleShot
+    // would only stop calling once the reply is gone: its timer object stays
+    // registered until the deadline passes, one for every request that
+    // answered in time, which many announcements in a row pile up.
+    auto *deadline = new QTimer(raw);
+    deadline->setSingleShot(true);
+    deadline->setTimerType(Qt::PreciseTimer);
+    QObject::connect(deadline, &QTimer::timeout, raw, cutOffNow);
+    deadline->start(limits.totalTimeout);
     if (owner)
         QObject::connect(owner.data(), &QObject::destroyed, raw, cutOffNow);
 

@@ -5,6 +5,7 @@
 #include "engine/AnnouncementCue.h"
 #include "engine/SpeakerAttempt.h"
 
+#include <QAbstractEventDispatcher>
 #include <gtest/gtest.h>
 
 using namespace pealix;
@@ -278,6 +279,33 @@ TEST(BroadcastSpeakers, OverlappingBroadcastsPutThePlayerBackAsTheUserLeftIt)
     EXPECT_EQ(rig.status(), idle);
     EXPECT_EQ(kitchen.actions.count(u"SetAVTransportURI"_s), 4); // three clips, one way back
     EXPECT_TRUE(sameSituation(before, kitchen.state()));
+}
+
+// Announcements in a row must not pile anything up: once the devices are done,
+// a broadcast's sessions and clip server are gone, and so is every timer it
+// started, the deadlines of requests answered in time among them.
+TEST(BroadcastSpeakers, NothingOfABroadcastOutlivesIt)
+{
+    BroadcastRig rig;
+    FakeSonosPlayer kitchen(QHostAddress::LocalHost);
+    kitchen.setState(FakeSonosPlayer::queue(5, 137s, u"PLAYING"_s));
+    FakeCastDevice den;
+    ASSERT_TRUE(startReceiver(den));
+    const QList<Speaker> speakers{sonosSpeaker(kitchen, u"RINCON_K"_s), castSpeaker(den, u"Den"_s)};
+    // A single-shot timer belongs to the event dispatcher until it fires (the
+    // fake devices' own ones do so within seconds).
+    const QObject *dispatcher = QAbstractEventDispatcher::instance();
+    const qsizetype timers = dispatcher->children().size();
+    const qsizetype children = rig.broadcaster->children().size();
+
+    for (int n = 0; n < 2; ++n)
+        ASSERT_TRUE(rig.run(rig.broadcaster->broadcast(QUrl::fromLocalFile(rig.clipPath), speakers, 0.5)));
+    ASSERT_EQ(rig.broadcaster->deliveries().size(), 2);
+    EXPECT_TRUE(waitUntil([&] {
+        return dispatcher->children().size() <= timers && rig.broadcaster->children().size() <= children;
+    })) << dispatcher->children().size() - timers
+        << " single-shot timers and " << rig.broadcaster->children().size() - children
+        << " of the broadcaster's objects are left";
 }
 
 TEST(BroadcastSpeakers, ADeviceHasPlayedOnlyWhenItSaidYesAndFetchedTheClip)

@@ -5,7 +5,8 @@
 // one JSON line per step for the program that runs it:
 //   {"scan":{...}}                      what the scan found
 //   {"announcement":N,...}              how announcement N went, speaker by speaker
-//   {"stats":{...}}                     descriptors, memory, objects, timers (--report-every)
+//   {"stats":{...}}                     descriptors, memory, objects, timers (--report-every),
+//                                       once after the scan and after every n announcements
 // It runs on a home of its own, so it never touches the person's settings.
 #include "audio/AudioFileDuration.h"
 #include "audio/AudioRecorder.h"
@@ -89,6 +90,22 @@ QJsonObject speakerJson(const Speaker &speaker)
             {u"port"_s, speaker.port}};
 }
 
+// The process figures after `announcements`, with the main thread's objects by class.
+void printStats(int announcements)
+{
+    const test::ProcessStats stats = test::processStats();
+    QJsonObject classes;
+    for (const auto &[name, count] : stats.classes)
+        classes.insert(QString::fromLatin1(name), count);
+    print({{u"stats"_s, QJsonObject{{u"after"_s, announcements},
+                                    {u"descriptors"_s, stats.descriptors},
+                                    {u"residentKiB"_s, stats.residentKiB},
+                                    {u"heapKiB"_s, stats.heapKiB},
+                                    {u"objects"_s, stats.objects},
+                                    {u"timers"_s, stats.timers},
+                                    {u"classes"_s, classes}}}});
+}
+
 // The driver's own watchdog: an announcement that never ends is a finding, not a hang.
 void watch(QTimer &watchdog, int announcement)
 {
@@ -119,6 +136,8 @@ QCoro::Task<> drive(AppDelegate &app, Options options)
         co_return;
     }
 
+    if (options.reportEvery > 0)
+        printStats(0); // the start, scan done, to compare the rest with
     QTimer watchdog;
     watchdog.setSingleShot(true);
     watchdog.setInterval(options.limit);
@@ -160,14 +179,8 @@ QCoro::Task<> drive(AppDelegate &app, Options options)
                {u"idle"_s, broadcaster.status().kind == Broadcaster::Status::Kind::Idle},
                {u"lastError"_s, broadcaster.lastError().isNull() ? QJsonValue() : broadcaster.lastError()},
                {u"deliveries"_s, deliveries}});
-        if (options.reportEvery > 0 && n % options.reportEvery == 0) {
-            const test::ProcessStats stats = test::processStats();
-            print({{u"stats"_s, QJsonObject{{u"after"_s, n},
-                                            {u"descriptors"_s, stats.descriptors},
-                                            {u"residentKiB"_s, stats.residentKiB},
-                                            {u"objects"_s, stats.objects},
-                                            {u"timers"_s, stats.timers}}}});
-        }
+        if (options.reportEvery > 0 && n % options.reportEvery == 0)
+            printStats(n);
     }
     QCoreApplication::exit(0);
 }

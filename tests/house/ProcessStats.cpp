@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QThread>
 
+#include <malloc.h>
 #include <unistd.h>
 
 // Qt's hooks for tools that watch objects come and go (the debugger GammaRay
@@ -54,14 +55,19 @@ ProcessStats processStats()
     QFile statm(QStringLiteral("/proc/self/statm"));
     if (statm.open(QIODevice::ReadOnly))
         stats.residentKiB = statm.readAll().split(' ').value(1).toLongLong() * (sysconf(_SC_PAGESIZE) / 1024);
+    stats.heapKiB = qint64(mallinfo2().uordblks / 1024);
     if (!g_objects)
         return stats;
     const QMutexLocker locker(&g_lock);
     stats.objects = g_objects->size();
     QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
-    for (QObject *object : std::as_const(*g_objects))
-        if (dispatcher && object->thread() == QThread::currentThread())
+    for (QObject *object : std::as_const(*g_objects)) {
+        if (object->thread() != QThread::currentThread())
+            continue;
+        ++stats.classes[object->metaObject()->className()];
+        if (dispatcher)
             stats.timers += dispatcher->registeredTimers(object).size();
+    }
     return stats;
 }
 
