@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ pkg-config make
+  lld # a faster linker than GNU ld (cmake/Linker.cmake)
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qcoro-qt6-dev
   libgtest-dev libgmock-dev
   libavcodec-dev libavformat-dev libavutil-dev libswresample-dev

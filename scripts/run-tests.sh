@@ -15,8 +15,13 @@ fuzz_dir=${3:-}
 smoke_seconds=${4:-10}
 root=$(cd "$(dirname "$0")/.." && pwd)
 status=0
+# Two tests at a time: most of them wait on sockets, timers and child
+# processes, and each keeps to its own loopback port, display, namespace and
+# home; those that share a fixture (a virtual microphone, an Xvfb, the build
+# folder) hold a resource lock, so CTest runs them one after another.
+jobs=${CTEST_PARALLEL_LEVEL:-2}
 
-(cd "$build_dir" && ctest --output-on-failure --timeout 300) || status=1
+(cd "$build_dir" && ctest --output-on-failure --timeout 300 --parallel "$jobs") || status=1
 
 if [ -n "$fuzz_dir" ]; then
   echo "== fuzz targets, ${smoke_seconds} s each"
@@ -28,6 +33,6 @@ if [ -n "$asan_dir" ]; then
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=0
   export LSAN_OPTIONS=suppressions=$root/tests/support/lsan.supp:print_suppressions=0
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-  (cd "$asan_dir" && ctest --output-on-failure --timeout 600) || status=1
+  (cd "$asan_dir" && ctest --output-on-failure --timeout 600 --parallel "$jobs") || status=1
 fi
 exit $status
