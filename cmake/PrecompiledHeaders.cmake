@@ -9,8 +9,9 @@
 # to parsing the headers. The headers listed here depend on none of the
 # definitions that differ between our targets (QtTest's do: QT_GUI_LIB,
 # QT_WIDGETS_LIB, QT_TESTCASE_BUILDDIR, so QtTest stays out), and both owners are
-# built with the flags every target of ours has (pealix_warnings brings
-# QT_NO_KEYWORDS, CMake's own flags the rest).
+# built with the flags and definitions every target of ours has
+# (pealix_warnings brings QT_NO_KEYWORDS, Qt6::Core QT_CORE_LIB and -fPIC,
+# CMake's own flags the rest), the test header also with GoogleTest's.
 #
 # On by default with GCC. Off for clang (the fuzz build, which is small, and
 # clang refuses a header built with other definitions instead of parsing) and
@@ -46,14 +47,21 @@ function(pealix_precompile_headers)
   set(stub ${PROJECT_BINARY_DIR}/pch/pch.cpp)
   file(CONFIGURE OUTPUT ${stub} CONTENT "// Only here so that the precompiled header has a target to belong to.\n")
 
+  # GCC refuses a header built with a definition that the user lacks, so the
+  # owners have only the definitions all users share (Qt6::Core's and ours):
+  # QtNetwork and QCoro's network part lend their include folders, not their
+  # QT_NETWORK_LIB.
+  set(network_includes $<TARGET_PROPERTY:Qt6::Network,INTERFACE_INCLUDE_DIRECTORIES>
+                       $<TARGET_PROPERTY:QCoro6::Network,INTERFACE_INCLUDE_DIRECTORIES>)
   add_library(pealix_pch OBJECT ${stub})
-  target_link_libraries(pealix_pch PRIVATE Qt6::Core Qt6::Network QCoro6::Core QCoro6::Network pealix_warnings)
+  target_link_libraries(pealix_pch PRIVATE Qt6::Core QCoro6::Core pealix_warnings)
+  target_include_directories(pealix_pch SYSTEM PRIVATE ${network_includes})
   target_precompile_headers(pealix_pch PRIVATE ${PEALIX_PCH_HEADERS})
   set_target_properties(pealix_pch PROPERTIES AUTOMOC OFF)
 
   add_library(pealix_test_pch OBJECT ${stub})
-  target_link_libraries(pealix_test_pch PRIVATE Qt6::Core Qt6::Network QCoro6::Core QCoro6::Network
-                        GTest::gtest pealix_warnings)
+  target_link_libraries(pealix_test_pch PRIVATE Qt6::Core QCoro6::Core GTest::gtest pealix_warnings)
+  target_include_directories(pealix_test_pch SYSTEM PRIVATE ${network_includes})
   target_precompile_headers(pealix_test_pch PRIVATE ${PEALIX_TEST_PCH_HEADERS})
   set_target_properties(pealix_test_pch PROPERTIES AUTOMOC OFF)
 
