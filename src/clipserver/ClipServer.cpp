@@ -69,13 +69,6 @@ void ClipServer::setIdleLimit(std::chrono::milliseconds limit)
     m_idleLimit = limit;
 }
 
-void ClipServer::setAllowedPeers(QList<QHostAddress> peers)
-{
-    m_allowedPeers.clear();
-    allowPeers(peers);
-    m_restricted = !peers.isEmpty();
-}
-
 void ClipServer::allowPeers(const QList<QHostAddress> &peers)
 {
     m_restricted = true;

@@ -51,15 +51,14 @@ public:
     // Applies to connections accepted afterwards.
     void setIdleLimit(std::chrono::milliseconds limit);
 
-    // Only these addresses may connect; any other connection is closed at once,
-    // before a byte of it is read. IPv4 clients reach the dual-stack listener
-    // as IPv4-mapped IPv6 addresses (::ffff:10.0.0.5); they match their IPv4
-    // form. Loopback is refused unless listed. An empty list lets anyone in.
-    // Applies to connections accepted afterwards.
-    void setAllowedPeers(QList<QHostAddress> peers);
     // Adds to the addresses that may connect, and restricts the server from
     // now on even while none is listed: a server that is to answer only the
-    // peers it is told of answers nobody before the first of them.
+    // peers it is told of answers nobody before the first of them. Any other
+    // connection is closed at once, before a byte of it is read. IPv4 clients
+    // reach the dual-stack listener as IPv4-mapped IPv6 addresses
+    // (::ffff:10.0.0.5); they match their IPv4 form. Loopback is refused
+    // unless listed. Until the first call, anyone may connect. Applies to
+    // connections accepted afterwards.
     void allowPeers(const QList<QHostAddress> &peers);
 
     // Every address that received a whole clip (a GET answered 200, or 206 for
