@@ -48,7 +48,11 @@ std::optional<double> audioFileDuration(const QString &path)
     const QByteArray file = "file:" + path.toUtf8();
     AVDictionary *options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const int rc = avformat_open_input(&raw, file.constData(), nullptr, &options);
+    // Only MP4 audio: it is what Pealix records and what the speakers are told
+    // they get (audio/mp4). Other demuxers trust sizes a damaged file declares
+    // (the WAV reader zero-fills a 2 GB buffer for one INFO tag that says so).
+    const AVInputFormat *mp4 = av_find_input_format("mp4");
+    const int rc = avformat_open_input(&raw, file.constData(), mp4, &options);
     av_dict_free(&options);
     if (rc < 0)
         return std::nullopt;

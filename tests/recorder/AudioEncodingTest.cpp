@@ -7,8 +7,10 @@
 #include "recorder/M4aProbe.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 using namespace pealix;
 using namespace Qt::StringLiterals;
@@ -52,6 +54,15 @@ TEST(AudioEncodingTest, encodedFilesAreMonoAacM4aOfTheirLengthEvenWhenTinyAndHav
         EXPECT_FALSE(audioFileDuration(file)) << size << " bytes";
     }
     EXPECT_FALSE(audioFileDuration(QCoreApplication::applicationFilePath())); // not audio at all
+    // A well-formed WAV file (one second of 8 kHz silence) is not a message either.
+    QByteArray wav = "RIFF" + QByteArray(4, 0) + "WAVEfmt " +
+                     QByteArray::fromHex("1000000001000100401f0000803e000002001000") + "data" +
+                     QByteArray::fromHex("803e0000") + QByteArray(16000, 0);
+    qToLittleEndian<quint32>(wav.size() - 8, wav.data() + 4);
+    QFile wavFile(dir.filePath(u"silence.wav"_s));
+    ASSERT_TRUE(wavFile.open(QIODevice::WriteOnly) && wavFile.write(wav) == wav.size());
+    wavFile.close();
+    EXPECT_FALSE(audioFileDuration(wavFile.fileName()));
     EXPECT_FALSE(audioFileDuration(dir.filePath(u"missing.m4a"_s)));
 }
 
