@@ -45,6 +45,29 @@ TEST(BroadcastSpeakers, AGroupHearsTheClipOnceThroughItsCoordinatorWhileTheTextC
                                                               {speakers[1], Delivery::Outcome::Played, {}}}));
 }
 
+TEST(BroadcastSpeakers, CastAloneNeedsNoSonosControlAndPlaysOnTheSessionOpenedWhileSpeaking)
+{
+    int sonosControls = 0;
+    BroadcastRig rig([&sonosControls](BroadcasterSetup &setup) {
+        setup.makeSonosControl = [&sonosControls, make = setup.makeSonosControl] {
+            ++sonosControls;
+            return make();
+        };
+    });
+    FakeCastDevice den;
+    ASSERT_TRUE(startReceiver(den));
+    const QList<Speaker> speakers{castSpeaker(den, u"Den"_s)};
+
+    ASSERT_TRUE(rig.run(rig.broadcaster->startRecording(speakers)));
+    ASSERT_TRUE(awaitReceiver(den));
+    ASSERT_TRUE(rig.run(rig.broadcaster->stopAndSend(speakers)));
+
+    EXPECT_EQ(sonosControls, 0);
+    EXPECT_EQ(den.connections, 1);
+    EXPECT_EQ(rig.broadcaster->deliveries(),
+              (QList<Delivery>{{speakers.first(), Delivery::Outcome::Played, {}}}));
+}
+
 TEST(BroadcastSpeakers, VolumeAndRestoreSettingsAsThePlayerSeesThem)
 {
     struct Row
